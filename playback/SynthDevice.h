@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Device.h"
+#include "Song.h"
+
+#include <memory>
+#include <string>
+
+namespace md {
+
+struct SynthOptions {
+    // SoundFont file; empty means: $MELLOWDECK_SOUNDFONT, then the usual system places.
+    std::string soundFont;
+    // true: play through the system's audio output (PulseAudio, then ALSA).
+    // false: no audio output; the owner pulls audio with render() (tests, offline rendering).
+    bool realtime = true;
+    double sampleRate = 44100.0;
+};
+
+// The sequencer device: plays a loaded Song on a FluidSynth synthesizer. Events are sent
+// from the audio callback at their sample times; commands may come from another thread.
+class SynthDevice final : public Device {
+public:
+    explicit SynthDevice(SynthOptions options = {});
+    ~SynthDevice() override;
+    SynthDevice(const SynthDevice&) = delete;
+    SynthDevice& operator=(const SynthDevice&) = delete;
+
+    bool open(const std::string& path) override;
+    bool close() override;
+    bool play() override;
+    bool stop() override;
+    bool pause() override;
+    bool prev() override;
+    bool next() override;
+    bool seek(int64_t ms) override;
+
+    Mode mode() const override;
+    int64_t positionMs() const override;
+    int64_t lengthMs() const override;
+    std::string errorMessage() const override;
+
+    // Renders the next `frames` frames into two planar buffers (offline use; with a
+    // realtime output the audio callback does this).
+    void render(float* left, float* right, int frames);
+
+    double sampleRate() const;
+    int64_t positionFrames() const;
+    int64_t lengthFrames() const;
+    int activeVoices() const;
+    std::shared_ptr<const Song> song() const;   // null when no device is open
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace md

@@ -1,0 +1,23 @@
+# Sourced by scripts/run and scripts/test: installs the Debian 12 packages that are missing.
+# Usage: md_install_packages pkg...
+
+md_install_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# What it takes to build and play.
+MD_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev
+                   libfluidsynth-dev timgm6mb-soundfont fonts-dejavu-core)
+# What the tests need beyond that: clang's libFuzzer, a virtual X server, audio capture tools.
+MD_TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xdotool x11-utils sox alsa-utils)
+
+md_jobs() { nproc 2>/dev/null || echo 2; }
