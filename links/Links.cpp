@@ -1,0 +1,38 @@
+#include "Links.h"
+
+#include <QCoreApplication>
+
+namespace links {
+
+// The synthesizer that makes every note the player sounds.
+const QString kFirstAddress = QStringLiteral("https://www.fluidsynth.org/");
+// The MIDI Association's pages on the MIDI standard the player's files follow.
+const QString kSecondAddress = QStringLiteral("https://www.midi.org/specifications");
+
+namespace {
+
+ShellRequest openRequest(QWidget* window, const QString& address)
+{
+    ShellRequest request;
+    request.window = window;
+    request.operation = QStringLiteral("Open");
+    request.file = address;
+    request.parameters = QString();
+    request.directory = QCoreApplication::applicationDirPath();
+    request.showCommand = 1;   // show normally
+    return request;
+}
+
+} // namespace
+
+void Image1_Click(QWidget* window, ShellOpener& shell)
+{
+    shell.shellExecute(openRequest(window, kFirstAddress));
+}
+
+void Image2_Click(QWidget* window, ShellOpener& shell)
+{
+    shell.shellExecute(openRequest(window, kSecondAddress));
+}
+
+} // namespace links

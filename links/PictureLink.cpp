@@ -1,0 +1,39 @@
+#include "PictureLink.h"
+
+#include "Assets.h"
+
+#include <QCursor>
+#include <QMouseEvent>
+#include <QPixmap>
+
+namespace links {
+
+PictureLink::PictureLink(QWidget* parent) : QLabel(parent)
+{
+    // The artwork is drawn to fill the box it is placed in, whatever its own size.
+    setScaledContents(true);
+    // A widget cursor applies only while the pointer is over this widget, so the
+    // hand shows over the pictures and nowhere else in the window.
+    const QPixmap hand(assets::kHandCursor);
+    setCursor(QCursor(hand, assets::kHandHotSpot.x(), assets::kHandHotSpot.y()));
+}
+
+void PictureLink::setImage(const QString& resourcePath)
+{
+    setPixmap(QPixmap(resourcePath));
+}
+
+void PictureLink::mouseReleaseEvent(QMouseEvent* event)
+{
+    // A click is a left press and release on the picture: the widget keeps the
+    // mouse after the press, so a release dragged off the picture arrives here too
+    // and is not a click.
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        event->accept();
+        emit clicked();
+        return;
+    }
+    QLabel::mouseReleaseEvent(event);
+}
+
+} // namespace links
