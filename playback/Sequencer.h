@@ -1,0 +1,71 @@
+#pragma once
+
+#include "Song.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace md {
+
+// What the events before a position left behind on each channel: what a synthesizer
+// must be told to sound at that position as it would have after playing up to it.
+struct ChaseState {
+    struct Channel {
+        std::array<int16_t, 128> cc;   // -1: never set
+        int16_t program = -1;
+        int32_t pitchBend = -1;
+        int16_t pressure = -1;
+        Channel() { cc.fill(-1); }
+    };
+    std::array<Channel, 16> channels;
+    std::vector<uint32_t> sysex;       // Song::sysex indices, in order
+};
+
+// The play cursor over a loaded Song, in sample frames. It only tells which events are
+// due; the device sends them to the synthesizer.
+class Sequencer {
+public:
+    void load(std::shared_ptr<const Song> song, double sampleRate);
+    void clear();
+
+    const std::shared_ptr<const Song>& song() const { return song_; }
+    bool loaded() const { return song_ != nullptr; }
+    int64_t position() const { return position_; }
+    int64_t length() const { return length_; }
+    bool atEnd() const { return position_ >= length_; }
+
+    // Moves to `frame`, clamped to the piece; the next events due are those at or after it.
+    void seek(int64_t frame);
+
+    // Frames from the position to the next event or the end, capped at `limit`.
+    int64_t framesUntilNext(int64_t limit) const;
+
+    // Hands every event due at the current position to `send`, in order.
+    template <class Send>
+    void dispatchDue(Send&& send)
+    {
+        while (next_ < frames_.size() && frames_[next_] <= position_) {
+            send(song_->events[next_]);
+            ++next_;
+        }
+    }
+
+    void advance(int64_t frames) { position_ += frames; }
+
+    // Controller, program, pitch bend and sysex state left by the events before the cursor.
+    ChaseState chase() const;
+
+    int64_t frameOf(int64_t timeNs) const;
+
+private:
+    std::shared_ptr<const Song> song_;
+    std::vector<int64_t> frames_;   // each event's frame, parallel to song_->events
+    double sampleRate_ = 44100.0;
+    int64_t length_ = 0;
+    int64_t position_ = 0;
+    std::size_t next_ = 0;
+};
+
+} // namespace md

@@ -1,0 +1,434 @@
+#include "SynthDevice.h"
+
+#include "MidiFile.h"
+#include "Sequencer.h"
+#include "SoundFont.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <future>
+#include <mutex>
+
+namespace md {
+
+namespace {
+
+constexpr int kChannels = 16;
+constexpr int kDrumChannel = 9;
+// After the last voice ends, reverb and chorus still ring: keep rendering this long.
+constexpr double kEffectsTailSeconds = 1.5;
+// Output drivers tried in turn; PipeWire desktops serve the PulseAudio one.
+constexpr std::array kDrivers{"pulseaudio", "alsa"};
+
+// What the synthesizer holds for a channel before any piece has touched it.
+struct ChannelDefaults {
+    std::array<int, 128> cc{};
+    int sfont = 0, bank = 0, program = 0;
+};
+
+bool isDataEntryOrParameter(int cc)
+{
+    return cc == 6 || cc == 38 || (cc >= 96 && cc <= 101);
+}
+
+} // namespace
+
+struct SynthDevice::Impl {
+    SynthOptions options;
+    fluid_settings_t* settings = nullptr;
+    fluid_synth_t* synth = nullptr;
+    fluid_audio_driver_t* driver = nullptr;
+    std::shared_future<std::string> soundFontLoad;   // empty string: loaded
+    std::array<ChannelDefaults, kChannels> defaults{};
+    bool defaultsTaken = false;
+
+    // Everything below is shared with the audio callback and guarded by `lock`.
+    mutable std::mutex lock;
+    Sequencer sequencer;
+    Mode mode = Mode::NotOpen;
+    bool resetBeforePlay = false;   // channels must be set to the position's state first
+    int64_t tailFrames = 0;         // frames still to render after the last voice ended
+    std::string error;
+
+    // --- called with `lock` held ---
+    void releaseAll()
+    {
+        // Sustain and sostenuto off first: a note held by a pedal ignores note-off.
+        for (int ch = 0; ch < kChannels; ++ch) {
+            fluid_synth_cc(synth, ch, 64, 0);
+            fluid_synth_cc(synth, ch, 66, 0);
+        }
+        fluid_synth_all_notes_off(synth, -1);
+        tailFrames = static_cast<int64_t>(options.sampleRate * kEffectsTailSeconds);
+    }
+
+    void send(const MidiEvent& e)
+    {
+        const int ch = e.status & 0x0F;
+        switch (e.status & 0xF0) {
+        case 0x80: fluid_synth_noteoff(synth, ch, e.data1); break;
+        case 0x90:
+            if (e.data2 == 0)
+                fluid_synth_noteoff(synth, ch, e.data1);
+            else
+                fluid_synth_noteon(synth, ch, e.data1, e.data2);
+            break;
+        case 0xA0: fluid_synth_key_pressure(synth, ch, e.data1, e.data2); break;
+        case 0xB0: fluid_synth_cc(synth, ch, e.data1, e.data2); break;
+        case 0xC0: fluid_synth_program_change(synth, ch, e.data1); break;
+        case 0xD0: fluid_synth_channel_pressure(synth, ch, e.data1); break;
+        case 0xE0: fluid_synth_pitch_bend(synth, ch, (e.data2 << 7) | e.data1); break;
+        case 0xF0: sendSysex(e.sysex); break;
+        default: break;
+        }
+    }
+
+    void sendSysex(uint32_t index)
+    {
+        const Song& song = *sequencer.song();
+        if (index >= song.sysex.size() || song.sysex[index].empty())
+            return;
+        const auto& body = song.sysex[index];
+        fluid_synth_sysex(synth, reinterpret_cast<const char*>(body.data()),
+                          static_cast<int>(body.size()), nullptr, nullptr, nullptr, 0);
+    }
+
+    // Puts every channel into the state the piece has at the cursor: the synthesizer's
+    // defaults, then what the events before the cursor changed. Voices still releasing
+    // are left alone, so nothing clicks.
+    void resetChannelsToCursor()
+    {
+        for (int ch = 0; ch < kChannels; ++ch) {
+            fluid_synth_set_channel_type(synth, ch, ch == kDrumChannel ? CHANNEL_TYPE_DRUM
+                                                                       : CHANNEL_TYPE_MELODIC);
+            fluid_synth_cc(synth, ch, 121, 0);
+            const ChannelDefaults& d = defaults[static_cast<std::size_t>(ch)];
+            for (int cc = 0; cc < 120; ++cc) {
+                if (!isDataEntryOrParameter(cc) && cc != 64 && cc != 66)
+                    fluid_synth_cc(synth, ch, cc, d.cc[static_cast<std::size_t>(cc)]);
+            }
+            fluid_synth_program_select(synth, ch, d.sfont, d.bank, d.program);
+            fluid_synth_pitch_bend(synth, ch, 8192);
+            fluid_synth_pitch_wheel_sens(synth, ch, 2);
+            fluid_synth_channel_pressure(synth, ch, 0);
+        }
+        const ChaseState state = sequencer.chase();
+        for (uint32_t index : state.sysex)
+            sendSysex(index);
+        for (int ch = 0; ch < kChannels; ++ch) {
+            const ChaseState::Channel& c = state.channels[static_cast<std::size_t>(ch)];
+            auto setCc = [&](int cc) {
+                if (c.cc[static_cast<std::size_t>(cc)] >= 0)
+                    fluid_synth_cc(synth, ch, cc, c.cc[static_cast<std::size_t>(cc)]);
+            };
+            for (int cc = 0; cc < 120; ++cc) {
+                // Pedals stay up: the notes they held are not sounding at the new position.
+                if (!isDataEntryOrParameter(cc) && cc != 64 && cc != 66)
+                    setCc(cc);
+            }
+            for (int cc : {99, 98, 101, 100, 6, 38})
+                setCc(cc);
+            if (c.program >= 0)
+                fluid_synth_program_change(synth, ch, c.program);
+            if (c.pitchBend >= 0)
+                fluid_synth_pitch_bend(synth, ch, c.pitchBend);
+            if (c.pressure >= 0)
+                fluid_synth_channel_pressure(synth, ch, c.pressure);
+        }
+    }
+
+    void takeDefaults()
+    {
+        for (int ch = 0; ch < kChannels; ++ch) {
+            ChannelDefaults& d = defaults[static_cast<std::size_t>(ch)];
+            for (int cc = 0; cc < 128; ++cc)
+                fluid_synth_get_cc(synth, ch, cc, &d.cc[static_cast<std::size_t>(cc)]);
+            fluid_synth_get_program(synth, ch, &d.sfont, &d.bank, &d.program);
+        }
+        defaultsTaken = true;
+    }
+
+    // Renders `frames` frames into the `count` buffers of `out` (already zeroed),
+    // sending each event at its frame. The caller holds `lock`.
+    void renderLocked(int count, float** out, int frames)
+    {
+        const bool playing = mode == Mode::Playing;
+        if (!playing) {
+            if (fluid_synth_get_active_voice_count(synth) > 0) {
+                tailFrames = static_cast<int64_t>(options.sampleRate * kEffectsTailSeconds);
+            } else if (tailFrames <= 0) {
+                return;   // silence costs nothing while stopped
+            }
+            tailFrames -= frames;
+        }
+        std::array<float*, 8> chunkOut{};
+        count = std::min<int>(count, static_cast<int>(chunkOut.size()));
+        int done = 0;
+        while (done < frames) {
+            int chunk = frames - done;
+            if (mode == Mode::Playing) {
+                sequencer.dispatchDue([this](const MidiEvent& e) { send(e); });
+                if (sequencer.atEnd()) {
+                    mode = Mode::Stopped;
+                    releaseAll();
+                } else {
+                    chunk = static_cast<int>(sequencer.framesUntilNext(chunk));
+                }
+            }
+            for (int i = 0; i < count; ++i)
+                chunkOut[static_cast<std::size_t>(i)] = out[i] + done;
+            // The outputs double as effects buffers, so reverb and chorus are mixed in.
+            fluid_synth_process(synth, chunk, count, chunkOut.data(), count, chunkOut.data());
+            if (mode == Mode::Playing)
+                sequencer.advance(chunk);
+            done += chunk;
+        }
+    }
+
+    static int audioCallback(void* data, int len, int /*nfx*/, float** /*fx*/, int nout, float** out)
+    {
+        auto* self = static_cast<Impl*>(data);
+        std::lock_guard guard(self->lock);
+        self->renderLocked(nout, out, len);
+        return FLUID_OK;
+    }
+
+    // Waits for the SoundFont loaded in the background; returns an error or "".
+    std::string soundFontError() const { return soundFontLoad.get(); }
+
+    std::string openOutput()
+    {
+        if (!options.realtime || driver)
+            return {};
+        fluid_settings_setint(settings, "audio.period-size", 128);
+        fluid_settings_setint(settings, "audio.periods", 3);
+        for (const char* name : kDrivers) {
+            fluid_settings_setstr(settings, "audio.driver", name);
+            driver = new_fluid_audio_driver2(settings, &Impl::audioCallback, this);
+            if (driver)
+                return {};
+        }
+        return "no audio output device could be opened (tried PulseAudio and ALSA)";
+    }
+
+    bool fail(std::string message)
+    {
+        error = std::move(message);
+        return false;
+    }
+};
+
+SynthDevice::SynthDevice(SynthOptions options)
+    : d(std::make_unique<Impl>())
+{
+    d->options = std::move(options);
+    // Failures reach the user through errorMessage(); FluidSynth's own log would only
+    // repeat them on stderr in its words.
+    static const bool quiet = [] {
+        for (int level : {FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+            fluid_set_log_function(level, nullptr, nullptr);
+        return true;
+    }();
+    (void)quiet;
+    d->settings = new_fluid_settings();
+    fluid_settings_setnum(d->settings, "synth.sample-rate", d->options.sampleRate);
+    fluid_settings_setint(d->settings, "synth.threadsafe-api", 1);
+    d->synth = new_fluid_synth(d->settings);
+
+    // A large SoundFont takes most of a second to load: do it in the background so the
+    // window appears at once; the first open waits for it.
+    std::string path = d->options.soundFont.empty() ? findSoundFont() : d->options.soundFont;
+    Impl* impl = d.get();
+    d->soundFontLoad = std::async(std::launch::async, [impl, path]() -> std::string {
+        if (!impl->synth)
+            return "the synthesizer could not be created";
+        if (path.empty())
+            return missingSoundFontMessage();
+        if (fluid_synth_sfload(impl->synth, path.c_str(), 1) == FLUID_FAILED)
+            return "cannot load the SoundFont " + path + "; " + missingSoundFontMessage();
+        impl->takeDefaults();
+        return {};
+    }).share();
+}
+
+SynthDevice::~SynthDevice()
+{
+    if (d->driver)
+        delete_fluid_audio_driver(d->driver);
+    d->soundFontLoad.wait();
+    if (d->synth)
+        delete_fluid_synth(d->synth);
+    delete_fluid_settings(d->settings);
+}
+
+bool SynthDevice::open(const std::string& path)
+{
+    close();
+    if (std::string problem = d->soundFontError(); !problem.empty())
+        return d->fail(std::move(problem));
+
+    LoadResult loaded = loadMidiFile(path);
+    if (!loaded.song)
+        return d->fail(std::move(loaded.error));
+    auto song = std::make_shared<const Song>(std::move(*loaded.song));
+
+    if (std::string problem = d->openOutput(); !problem.empty())
+        return d->fail(std::move(problem));
+
+    Sequencer prepared;
+    prepared.load(std::move(song), d->options.sampleRate);
+    std::lock_guard guard(d->lock);
+    std::swap(d->sequencer, prepared);
+    d->mode = Mode::Stopped;
+    d->resetBeforePlay = true;
+    d->error.clear();
+    return true;
+}
+
+bool SynthDevice::close()
+{
+    std::shared_ptr<const Song> old;   // freed after the lock is let go
+    std::lock_guard guard(d->lock);
+    if (d->mode == Mode::NotOpen)
+        return d->fail("no device is open");
+    if (d->synth && d->defaultsTaken)
+        d->releaseAll();
+    old = d->sequencer.song();
+    d->sequencer.clear();
+    d->mode = Mode::NotOpen;
+    return true;
+}
+
+bool SynthDevice::play()
+{
+    std::lock_guard guard(d->lock);
+    if (d->mode == Mode::NotOpen)
+        return d->fail("no device is open");
+    if (d->mode == Mode::Playing)
+        return true;
+    if (d->resetBeforePlay) {
+        d->resetChannelsToCursor();
+        d->resetBeforePlay = false;
+    }
+    d->mode = Mode::Playing;
+    return true;
+}
+
+bool SynthDevice::stop()
+{
+    std::lock_guard guard(d->lock);
+    if (d->mode == Mode::NotOpen)
+        return d->fail("no device is open");
+    d->releaseAll();
+    d->mode = Mode::Stopped;
+    return true;
+}
+
+bool SynthDevice::pause()
+{
+    std::lock_guard guard(d->lock);
+    if (d->mode == Mode::NotOpen)
+        return d->fail("no device is open");
+    if (d->mode == Mode::Playing) {
+        d->releaseAll();
+        d->mode = Mode::Paused;
+    }
+    return true;
+}
+
+bool SynthDevice::prev()
+{
+    return seek(0);
+}
+
+bool SynthDevice::next()
+{
+    std::lock_guard guard(d->lock);
+    if (d->mode == Mode::NotOpen)
+        return d->fail("no device is open");
+    d->releaseAll();
+    d->sequencer.seek(d->sequencer.length());
+    d->resetBeforePlay = true;
+    d->mode = Mode::Stopped;
+    return true;
+}
+
+bool SynthDevice::seek(int64_t ms)
+{
+    std::lock_guard guard(d->lock);
+    if (d->mode == Mode::NotOpen)
+        return d->fail("no device is open");
+    d->releaseAll();
+    const double frame = static_cast<double>(std::max<int64_t>(ms, 0)) * d->options.sampleRate / 1000.0;
+    d->sequencer.seek(static_cast<int64_t>(std::min(frame, 9.0e18)));
+    d->resetBeforePlay = true;
+    d->mode = Mode::Stopped;
+    return true;
+}
+
+Mode SynthDevice::mode() const
+{
+    std::lock_guard guard(d->lock);
+    return d->mode;
+}
+
+int64_t SynthDevice::positionMs() const
+{
+    return static_cast<int64_t>(static_cast<double>(positionFrames()) * 1000.0 / d->options.sampleRate);
+}
+
+int64_t SynthDevice::lengthMs() const
+{
+    return static_cast<int64_t>(static_cast<double>(lengthFrames()) * 1000.0 / d->options.sampleRate);
+}
+
+std::string SynthDevice::errorMessage() const
+{
+    std::lock_guard guard(d->lock);
+    return d->error;
+}
+
+void SynthDevice::render(float* left, float* right, int frames)
+{
+    std::fill(left, left + frames, 0.0f);
+    std::fill(right, right + frames, 0.0f);
+    if (!d->soundFontLoad.valid() || !d->synth)
+        return;
+    d->soundFontLoad.wait();
+    float* out[2] = {left, right};
+    std::lock_guard guard(d->lock);
+    d->renderLocked(2, out, frames);
+}
+
+double SynthDevice::sampleRate() const
+{
+    return d->options.sampleRate;
+}
+
+int64_t SynthDevice::positionFrames() const
+{
+    std::lock_guard guard(d->lock);
+    return d->sequencer.position();
+}
+
+int64_t SynthDevice::lengthFrames() const
+{
+    std::lock_guard guard(d->lock);
+    return d->sequencer.length();
+}
+
+int SynthDevice::activeVoices() const
+{
+    return d->synth ? fluid_synth_get_active_voice_count(d->synth) : 0;
+}
+
+std::shared_ptr<const Song> SynthDevice::song() const
+{
+    std::lock_guard guard(d->lock);
+    return d->sequencer.song();
+}
+
+} // namespace md
