@@ -367,6 +367,8 @@ private:
         const bool closed = !b->empty() && b->back() == 0xF7;
         if (status == 0xF0) {
             flushPendingSysex();
+            if (closed && b->size() == 1)
+                return true; // F0 F7: nothing to send, nothing to store
             startSysex(b->first(b->size() - (closed ? 1 : 0)));
             if (closed)
                 pending_ = false;
@@ -385,7 +387,7 @@ private:
             startSysex(b->subspan(1, b->size() - 2));
             pending_ = false;
         }
-        // Other escapes carry real-time or device-specific bytes a synthesizer does not use.
+        // Other escapes carry real-time or song-position bytes that a synthesizer ignores.
         return true;
     }
 
