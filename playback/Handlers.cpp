@@ -1,0 +1,104 @@
+#include "Handlers.h"
+
+#include <QCheckBox>
+#include <QDebug>
+#include <QLabel>
+#include <QPushButton>
+
+namespace md {
+
+namespace {
+
+// Shows `text` in the label, elided in the middle when it is wider than the box so that
+// both the start of the path and the file name stay in sight.
+void showElided(QLabel& label, const QString& text, const QString& toolTip)
+{
+    const QFontMetrics fm = label.fontMetrics();
+    int indent = label.indent();
+    if (indent < 0)   // QLabel's own rule for a framed label without an explicit indent
+        indent = label.frameWidth() > 0 ? fm.horizontalAdvance(QLatin1Char('x')) / 2 : 0;
+    const int room = label.contentsRect().width() - 2 * label.margin() - indent;
+    label.setText(room > 0 ? fm.elidedText(text, Qt::ElideMiddle, room) : text);
+    label.setToolTip(toolTip);
+}
+
+} // namespace
+
+void mnuFileOpen_Click(PlayerControls& c)
+{
+    // Every step runs even when the one before it failed; only cancelling ends the sequence.
+    c.CMDialog1.setAction(CommonDialog::ActionOpen);
+    if (c.CMDialog1.error() != CommonDialog::NoError)
+        return;
+
+    c.MMControl1.setWait(true);
+    // No poll may restart the old piece while the device changes.
+    c.MMControl1.setUpdateInterval(0);
+    if (c.MMControl1.mode() != static_cast<int>(Mode::NotOpen))
+        c.MMControl1.setCommand(QStringLiteral("Close"));
+
+    // Open the chosen file even when it is the one just closed: choosing the loaded piece
+    // again leaves it ready at its beginning instead of closed for good.
+    const QString path = c.CMDialog1.fileName();
+    c.MMControl1.setFileName(path);
+    c.MMControl1.setDeviceType(QStringLiteral("Sequencer"));
+    c.MMControl1.setCommand(QStringLiteral("Open"));
+    const bool opened = c.MMControl1.error() == MultimediaControl::NoError;
+    c.btnStart.setEnabled(true);
+    c.btnStop.setEnabled(true);
+
+    if (opened) {
+        showElided(c.lblFileName, path, path);
+    } else {
+        // Say plainly that the file did not load, and why, rather than show it as loaded.
+        const QString line = QStringLiteral("[cannot open] ") + path;
+        showElided(c.lblFileName, line, c.MMControl1.errorMessage());
+        qWarning().noquote() << line + QStringLiteral(": ") + c.MMControl1.errorMessage();
+    }
+}
+
+void btnStart_Click(PlayerControls& c)
+{
+    if (c.MMControl1.fileName().isEmpty())
+        return;
+    int cancel = 0;
+    MMControl1_PlayClick(c, cancel);
+}
+
+void btnStop_Click(PlayerControls& c)
+{
+    if (c.MMControl1.fileName().isEmpty())
+        return;
+    int cancel = 0;
+    MMControl1_StopClick(c, cancel);
+}
+
+void MMControl1_PlayClick(PlayerControls& c, int& /*cancel*/)
+{
+    // Playing itself is left to the poll, which rewinds first.
+    c.MMControl1.setUpdateInterval(kPollMs);
+}
+
+void MMControl1_StopClick(PlayerControls& c, int& /*cancel*/)
+{
+    c.MMControl1.setUpdateInterval(0);
+    c.MMControl1.setCommand(QStringLiteral("Stop"));
+    c.MMControl1.setCommand(QStringLiteral("Prev"));
+}
+
+void MMControl1_StatusUpdate(PlayerControls& c)
+{
+    // Only a fully checked box loops; a greyed one counts as unchecked.
+    if (c.chkLoopSounds.checkState() == Qt::Checked) {
+        if (c.MMControl1.mode() == static_cast<int>(Mode::Stopped)) {
+            c.MMControl1.setCommand(QStringLiteral("Prev"));
+            c.MMControl1.setCommand(QStringLiteral("Play"));
+        }
+        return;
+    }
+    c.MMControl1.setCommand(QStringLiteral("Prev"));
+    c.MMControl1.setCommand(QStringLiteral("Play"));
+    c.MMControl1.setUpdateInterval(0);
+}
+
+} // namespace md
