@@ -1,0 +1,249 @@
+#include "frmMidiPlayer.h"
+
+#include "Assets.h"
+#include "Handlers.h"
+#include "Links.h"
+#include "PictureLink.h"
+#include "PlayerControls.h"
+#include "ShellOpen.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+// The layout is drawn up in twips, 15 to the pixel.
+int px(int twips)
+{
+    return static_cast<int>(std::lround(twips / 15.0));
+}
+
+QRect twips(int left, int top, int width, int height)
+{
+    return {px(left), px(top), px(width), px(height)};
+}
+
+// Colours are noted as 0x00BBGGRR: red sits in the low byte.
+QColor bgr(quint32 value)
+{
+    return QColor(value & 0xff, (value >> 8) & 0xff, (value >> 16) & 0xff);
+}
+
+void setColour(QWidget* w, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette pal = w->palette();
+    pal.setColor(role, colour);
+    w->setPalette(pal);
+}
+
+// The client area: the background picture at its natural size from the top-left corner,
+// cut off at the edges.
+class Backdrop : public QWidget {
+public:
+    explicit Backdrop(QWidget* parent) : QWidget(parent), m_picture(assets::kBackground) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.drawPixmap(0, 0, m_picture);
+    }
+
+private:
+    QPixmap m_picture;
+};
+
+QLabel* caption(QWidget* parent, const char* name, const QString& text, const QFont& font,
+                const QColor& colour, QPoint at)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setFont(font);
+    setColour(l, QPalette::WindowText, colour);
+    l->move(at);
+    l->adjustSize();   // sized to its text
+    return l;
+}
+
+// A vertical rule from the top of the window down to `bottomTwips`, two pixels wide.
+QWidget* rule(QWidget* parent, const char* name, int xTwips, int bottomTwips, quint32 colour)
+{
+    auto* w = new QWidget(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setAutoFillBackground(true);
+    setColour(w, QPalette::Window, bgr(colour));
+    w->setGeometry(px(xTwips), 0, 2, px(bottomTwips));
+    return w;
+}
+
+void tmrFlash_Timer(QLabel& lblMidi)
+{
+    lblMidi.setHidden(!lblMidi.isHidden());
+}
+
+} // namespace
+
+frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& displayFont,
+                             links::ShellOpener* shell, QWidget* parent)
+    : QMainWindow(parent)
+    , m_ownShell(shell ? nullptr : std::make_unique<links::DesktopShellOpener>())
+    , m_shell(shell ? shell : m_ownShell.get())
+{
+    setObjectName(QStringLiteral("frmMidiPlayer"));
+    setWindowTitle(QStringLiteral(":: KESTRAVOX :: Mellowdeck :: Release-I ::"));
+    setWindowIcon(QIcon(assets::kIcon));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* client = new Backdrop(this);
+    client->setFixedSize(540, 173);
+    setCentralWidget(client);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    QFont ui(assets::uiFontFamily());
+    ui.setPointSizeF(8.25);
+    QFont uiBold = ui;
+    uiBold.setBold(true);
+    QFont display(displayFont);
+    display.setPointSizeF(14.25);
+    display.setBold(true);
+
+    // Built from the back to the front, so each control lies over those before it.
+    auto* image1 = new links::PictureLink(client);
+    image1->setObjectName(QStringLiteral("Image1"));
+    image1->setImage(assets::kLinkLower);
+    image1->setGeometry(twips(6165, 1200, 2055, 1200));
+
+    auto* image2 = new links::PictureLink(client);
+    image2->setObjectName(QStringLiteral("Image2"));
+    image2->setImage(assets::kLinkUpper);
+    image2->setGeometry(twips(6150, 0, 2055, 1215));
+
+    rule(client, "Line3", 6150, 2760, 0x00C0C0C0);
+    rule(client, "Line4", 6120, 2760, 0x00808080);
+
+    auto* image3 = new QLabel(client);
+    image3->setObjectName(QStringLiteral("Image3"));
+    image3->setPixmap(QPixmap(assets::kPanel));
+    image3->setScaledContents(true);
+    image3->setGeometry(twips(0, -360, 3855, 2535));
+
+    rule(client, "Line2", 3870, 2760, 0x00808080);
+    rule(client, "Line1", 3885, 2760, 0x00C0C0C0);
+
+    caption(client, "Label7", QStringLiteral("AVI VIDEO"), display, bgr(0x00404040), {px(3960), px(1560)});
+    caption(client, "lblCD", QStringLiteral("CD AUDIO"), display, bgr(0x00404040), {px(3960), px(1080)});
+    caption(client, "Label5", QStringLiteral("WAV AUDIO"), display, bgr(0x00404040), {px(3960), px(600)});
+    caption(client, "Label4", QStringLiteral("MIDI SYNTH."), display, bgr(0x00404040), {px(3960), px(120)});
+    QLabel* lblMidi = caption(client, "lblMidi", QStringLiteral("MIDI SYNTH."), display,
+                              bgr(0x00C0C0C0), {px(4004), px(120)});
+
+    auto* label1 = new QLabel(client);
+    label1->setObjectName(QStringLiteral("Label1"));
+    label1->setAutoFillBackground(true);
+    setColour(label1, QPalette::Window, bgr(0x00000000));
+    label1->setGeometry(twips(0, 2160, 3855, 495));
+
+    auto* lblFileName = new QLabel(QStringLiteral("[none]"), client);
+    lblFileName->setObjectName(QStringLiteral("lblFileName"));
+    lblFileName->setFont(ui);
+    lblFileName->setAutoFillBackground(true);
+    setColour(lblFileName, QPalette::Window, bgr(0x00FFFFFF));
+    setColour(lblFileName, QPalette::WindowText, Qt::black);
+    lblFileName->setFrameStyle(QFrame::Box | QFrame::Plain);
+    lblFileName->setLineWidth(1);
+    lblFileName->setGeometry(twips(840, 1080, 2925, 255));
+
+    caption(client, "Label3", QStringLiteral("FileName:"), uiBold, bgr(0x000000FF), {px(0), px(1080)});
+
+    auto* mmControl1 = new md::MultimediaControl(std::move(device), client);
+    mmControl1->setObjectName(QStringLiteral("MMControl1"));
+    mmControl1->setGeometry(twips(120, 2160, 3540, 375));
+
+    auto* chkLoopSounds = new QCheckBox(QStringLiteral("Loop Sounds"), client);
+    chkLoopSounds->setObjectName(QStringLiteral("chkLoopSounds"));
+    chkLoopSounds->setFont(uiBold);
+    // A check box paints its background in the button role; the strip is the window's.
+    chkLoopSounds->setBackgroundRole(QPalette::Window);
+    chkLoopSounds->setAutoFillBackground(true);
+    setColour(chkLoopSounds, QPalette::Window, bgr(0x00000000));
+    setColour(chkLoopSounds, QPalette::WindowText, bgr(0x00FFFFFF));
+    chkLoopSounds->setGeometry(twips(20, 0, 3825, 315));
+
+    auto* btnStart = new QPushButton(client);
+    btnStart->setObjectName(QStringLiteral("btnStart"));
+    btnStart->setEnabled(false);
+    btnStart->setGeometry(twips(1320, 120, 615, 435));
+
+    auto* btnStop = new QPushButton(client);
+    btnStop->setObjectName(QStringLiteral("btnStop"));
+    btnStop->setEnabled(false);
+    btnStop->setGeometry(twips(1920, 120, 375, 435));
+
+    setTabOrder(mmControl1, chkLoopSounds);
+    setTabOrder(chkLoopSounds, btnStart);
+    setTabOrder(btnStart, btnStop);
+    mmControl1->setFocus();
+
+    auto* cmDialog1 = new md::CommonDialog(this);
+    cmDialog1->setObjectName(QStringLiteral("CMDialog1"));
+    cmDialog1->setTitle(QStringLiteral("Open an MCI File"));
+    cmDialog1->setFilter(QStringLiteral("MIDI Files (*.mid,*.rmi)|*.mid;*.rmi|"));
+    cmDialog1->setDefaultExt(QStringLiteral(".mid;.rmi"));
+
+    auto* tmrFlash = new QTimer(this);
+    tmrFlash->setObjectName(QStringLiteral("tmrFlash"));
+    tmrFlash->setInterval(1400);
+    connect(tmrFlash, &QTimer::timeout, this, [lblMidi] { tmrFlash_Timer(*lblMidi); });
+    tmrFlash->start();
+
+    m_controls.reset(new md::PlayerControls{*mmControl1, *cmDialog1, *btnStart, *btnStop,
+                                            *chkLoopSounds, *lblFileName});
+    buildMenu();
+    connectHandlers();
+}
+
+frmMidiPlayer::~frmMidiPlayer() = default;
+
+void frmMidiPlayer::buildMenu()
+{
+    QMenu* mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuFile->addAction(QStringLiteral("&Open"))->setObjectName(QStringLiteral("mnuFileOpen"));
+    mnuFile->addSeparator()->setObjectName(QStringLiteral("mnuSep"));
+    mnuFile->addAction(QStringLiteral("E&xit"))->setObjectName(QStringLiteral("mnuFileExit"));
+}
+
+// Every event of the window and where it goes, in one place.
+void frmMidiPlayer::connectHandlers()
+{
+    md::PlayerControls* c = m_controls.get();
+    auto* mnuFileOpen = findChild<QAction*>(QStringLiteral("mnuFileOpen"));
+    auto* mnuFileExit = findChild<QAction*>(QStringLiteral("mnuFileExit"));
+    auto* image1 = findChild<links::PictureLink*>(QStringLiteral("Image1"));
+    auto* image2 = findChild<links::PictureLink*>(QStringLiteral("Image2"));
+
+    connect(mnuFileOpen, &QAction::triggered, this, [c] { md::mnuFileOpen_Click(*c); });
+    connect(mnuFileExit, &QAction::triggered, this, &frmMidiPlayer::mnuFileExit_Click);
+    connect(&c->btnStart, &QPushButton::clicked, this, [c] { md::btnStart_Click(*c); });
+    connect(&c->btnStop, &QPushButton::clicked, this, [c] { md::btnStop_Click(*c); });
+    connect(&c->MMControl1, &md::MultimediaControl::PlayClick, this,
+            [c](int& cancel) { md::MMControl1_PlayClick(*c, cancel); });
+    connect(&c->MMControl1, &md::MultimediaControl::StopClick, this,
+            [c](int& cancel) { md::MMControl1_StopClick(*c, cancel); });
+    connect(&c->MMControl1, &md::MultimediaControl::StatusUpdate, this,
+            [c] { md::MMControl1_StatusUpdate(*c); });
+    connect(image1, &links::PictureLink::clicked, this, [this] { links::Image1_Click(this, *m_shell); });
+    connect(image2, &links::PictureLink::clicked, this, [this] { links::Image2_Click(this, *m_shell); });
+}
+
+void frmMidiPlayer::mnuFileExit_Click()
+{
+    close();
+}
