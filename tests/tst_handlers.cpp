@@ -98,7 +98,6 @@ private slots:
     // The multimedia control
     void playAndStopButtonsAskFirst_data();
     void playAndStopButtonsAskFirst();
-    void controlPlayButtonArmsThePoll();
     void otherButtonsActDirectly_data();
     void otherButtonsActDirectly();
     void buttonsFollowTheMode_data();
@@ -344,21 +343,6 @@ void tst_Handlers::playAndStopButtonsAskFirst()
     QTest::mouseClick(rig.mm->button(static_cast<MultimediaControl::Button>(button)), Qt::LeftButton);
 
     QCOMPARE(rig.commands(), expected);
-}
-
-void tst_Handlers::controlPlayButtonArmsThePoll()
-{
-    Rig rig;
-    rig.load(QStringLiteral("/music/a.mid"));
-    connect(rig.mm, &MultimediaControl::PlayClick, this,
-            [&rig](int& cancel) { md::MMControl1_PlayClick(rig.c, cancel); });
-    rig.logIntervals();
-
-    QTest::mouseClick(rig.mm->button(MultimediaControl::Play), Qt::LeftButton);
-
-    // The poll is armed first, then the control plays from where it is.
-    QCOMPARE(rig.commands(), QStringList{"play @55"});
-    QCOMPARE(rig.mm->mode(), int(md::Mode::Playing));
 }
 
 void tst_Handlers::otherButtonsActDirectly_data()
