@@ -5,10 +5,17 @@
 #include <QApplication>
 #include <QPointer>
 
+#include <csignal>
+
 int main(int argc, char* argv[])
 {
+    // A sound output that goes away must be an error the device reports, not a signal
+    // that ends the program.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mellowdeck"));
+    // Lets Wayland desktops match the window to its desktop entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.mellowdeck.Mellowdeck"));
     // The captions' face must be known before the window lays out its labels.
     const QString displayFont = assets::registerBundledFonts();
 

@@ -8,9 +8,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <thread>
 
 namespace md {
 
@@ -34,13 +38,33 @@ bool isDataEntryOrParameter(int cc)
     return cc == 6 || cc == 38 || (cc >= 96 && cc <= 101);
 }
 
+int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+const std::string kOutputLost = "the audio output stopped working (was the device removed?); "
+                                "open the file again to retry";
+
 } // namespace
+
+// What the audio driver's thread calls back into. It outlives the device when an output
+// has to be abandoned: a driver whose thread is stuck in the sound system cannot be
+// deleted without waiting for it, so it is handed to a thread of its own to finish, and
+// the link stops reaching the device.
+struct OutputLink {
+    std::mutex lock;
+    SynthDevice::Impl* device = nullptr;   // null once abandoned
+    std::atomic<int64_t> lastCallbackMs{0};
+};
 
 struct SynthDevice::Impl {
     SynthOptions options;
     fluid_settings_t* settings = nullptr;
     fluid_synth_t* synth = nullptr;
     fluid_audio_driver_t* driver = nullptr;
+    OutputLink* link = nullptr;                      // with `driver`
     std::shared_future<std::string> soundFontLoad;   // empty string: loaded
     std::array<ChannelDefaults, kChannels> defaults{};
     bool defaultsTaken = false;
@@ -52,6 +76,7 @@ struct SynthDevice::Impl {
     bool resetBeforePlay = false;   // channels must be set to the position's state first
     int64_t tailFrames = 0;         // frames still to render after the last voice ended
     std::string error;
+    bool outputLost = false;        // the device was closed because its output died
 
     // --- called with `lock` held ---
     void releaseAll()
@@ -190,10 +215,47 @@ struct SynthDevice::Impl {
 
     static int audioCallback(void* data, int len, int /*nfx*/, float** /*fx*/, int nout, float** out)
     {
-        auto* self = static_cast<Impl*>(data);
-        std::lock_guard guard(self->lock);
-        self->renderLocked(nout, out, len);
+        auto* link = static_cast<OutputLink*>(data);
+        link->lastCallbackMs.store(nowMs(), std::memory_order_relaxed);
+        std::lock_guard linkGuard(link->lock);
+        if (Impl* self = link->device) {
+            std::lock_guard guard(self->lock);
+            self->renderLocked(nout, out, len);
+        }
         return FLUID_OK;
+    }
+
+    // Lets go of the output. A healthy driver is deleted at once; one whose thread has
+    // stopped calling back may be stuck in the sound system, so it is deleted by a
+    // thread of its own, and never touches this device again.
+    void dropOutput(bool stuck)
+    {
+        if (!driver)
+            return;
+        {
+            std::lock_guard linkGuard(link->lock);
+            link->device = nullptr;
+        }
+        fluid_audio_driver_t* old = driver;
+        OutputLink* oldLink = link;
+        driver = nullptr;
+        link = nullptr;
+        auto finish = [old, oldLink] {
+            delete_fluid_audio_driver(old);
+            delete oldLink;
+        };
+        if (stuck)
+            std::thread(finish).detach();
+        else
+            finish();
+    }
+
+    // True when the output has not called back for longer than it may: the device was
+    // removed, the sound server went away, or the driver gave up.
+    bool outputStalled() const
+    {
+        return driver && options.outputStallMs > 0
+            && nowMs() - link->lastCallbackMs.load(std::memory_order_relaxed) > options.outputStallMs;
     }
 
     // Waits for the SoundFont loaded in the background; returns an error or "".
@@ -205,12 +267,18 @@ struct SynthDevice::Impl {
             return {};
         fluid_settings_setint(settings, "audio.period-size", 128);
         fluid_settings_setint(settings, "audio.periods", 3);
+        auto* newLink = new OutputLink;
+        newLink->device = this;
+        newLink->lastCallbackMs = nowMs();
         for (const char* name : kDrivers) {
             fluid_settings_setstr(settings, "audio.driver", name);
-            driver = new_fluid_audio_driver2(settings, &Impl::audioCallback, this);
-            if (driver)
+            driver = new_fluid_audio_driver2(settings, &Impl::audioCallback, newLink);
+            if (driver) {
+                link = newLink;
                 return {};
+            }
         }
+        delete newLink;
         return "no audio output device could be opened (tried PulseAudio and ALSA)";
     }
 
@@ -219,6 +287,8 @@ struct SynthDevice::Impl {
         error = std::move(message);
         return false;
     }
+
+    bool failNotOpen() { return fail(outputLost ? kOutputLost : "no device is open"); }
 };
 
 SynthDevice::SynthDevice(SynthOptions options)
@@ -256,8 +326,7 @@ SynthDevice::SynthDevice(SynthOptions options)
 
 SynthDevice::~SynthDevice()
 {
-    if (d->driver)
-        delete_fluid_audio_driver(d->driver);
+    d->dropOutput(d->outputStalled());
     d->soundFontLoad.wait();
     if (d->synth)
         delete_fluid_synth(d->synth);
@@ -267,6 +336,8 @@ SynthDevice::~SynthDevice()
 bool SynthDevice::open(const std::string& path)
 {
     close();
+    if (d->outputStalled())
+        d->dropOutput(true);   // a new output is tried below
     if (std::string problem = d->soundFontError(); !problem.empty())
         return d->fail(std::move(problem));
 
@@ -285,6 +356,7 @@ bool SynthDevice::open(const std::string& path)
     d->mode = Mode::Stopped;
     d->resetBeforePlay = true;
     d->error.clear();
+    d->outputLost = false;
     return true;
 }
 
@@ -293,7 +365,7 @@ bool SynthDevice::close()
     std::shared_ptr<const Song> old;   // freed after the lock is let go
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->fail("no device is open");
+        return d->failNotOpen();
     if (d->synth && d->defaultsTaken)
         d->releaseAll();
     old = d->sequencer.song();
@@ -306,7 +378,7 @@ bool SynthDevice::play()
 {
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->fail("no device is open");
+        return d->failNotOpen();
     if (d->mode == Mode::Playing)
         return true;
     if (d->resetBeforePlay) {
@@ -321,7 +393,7 @@ bool SynthDevice::stop()
 {
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->fail("no device is open");
+        return d->failNotOpen();
     d->releaseAll();
     d->mode = Mode::Stopped;
     return true;
@@ -331,7 +403,7 @@ bool SynthDevice::pause()
 {
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->fail("no device is open");
+        return d->failNotOpen();
     if (d->mode == Mode::Playing) {
         d->releaseAll();
         d->mode = Mode::Paused;
@@ -348,7 +420,7 @@ bool SynthDevice::next()
 {
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->fail("no device is open");
+        return d->failNotOpen();
     d->releaseAll();
     d->sequencer.seek(d->sequencer.length());
     d->resetBeforePlay = true;
@@ -360,7 +432,7 @@ bool SynthDevice::seek(int64_t ms)
 {
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->fail("no device is open");
+        return d->failNotOpen();
     d->releaseAll();
     const double frame = static_cast<double>(std::max<int64_t>(ms, 0)) * d->options.sampleRate / 1000.0;
     d->sequencer.seek(static_cast<int64_t>(std::min(frame, 9.0e18)));
@@ -371,6 +443,21 @@ bool SynthDevice::seek(int64_t ms)
 
 Mode SynthDevice::mode() const
 {
+    // The mode is asked for regularly while the window runs; that is where a dead
+    // output is noticed, and the device closed with a message that says so.
+    if (d->outputStalled()) {
+        d->dropOutput(true);
+        std::lock_guard guard(d->lock);
+        if (d->mode != Mode::NotOpen) {
+            d->releaseAll();
+            d->sequencer.clear();
+            d->mode = Mode::NotOpen;
+        }
+        d->error = kOutputLost;
+        d->outputLost = true;
+        std::fprintf(stderr, "mellowdeck: %s\n", kOutputLost.c_str());
+        return Mode::NotOpen;
+    }
     std::lock_guard guard(d->lock);
     return d->mode;
 }

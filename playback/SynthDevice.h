@@ -15,6 +15,10 @@ struct SynthOptions {
     // false: no audio output; the owner pulls audio with render() (tests, offline rendering).
     bool realtime = true;
     double sampleRate = 44100.0;
+    // An output that has not asked for audio for this long is taken for dead (device
+    // removed, sound server gone): the device closes with a message, and the next open
+    // tries the output again. 0 never gives up.
+    int outputStallMs = 2000;
 };
 
 // The sequencer device: plays a loaded Song on a FluidSynth synthesizer. Events are sent
@@ -50,8 +54,9 @@ public:
     int activeVoices() const;
     std::shared_ptr<const Song> song() const;   // null when no device is open
 
-private:
     struct Impl;
+
+private:
     std::unique_ptr<Impl> d;
 };
 

@@ -10,8 +10,16 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
+#include <cerrno>
 #include <cstdlib>
+#include <optional>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using md::Mode;
 using md::SynthDevice;
@@ -94,6 +102,40 @@ QByteArray tempoPiece()
     t.end(wait);
     return test::smf(0, 96, {t});
 }
+
+// Reads a FIFO at roughly the pace of a 44.1 kHz stereo sound card; pause() stops
+// reading so the writer stalls, resume() starts again.
+class FifoReader {
+public:
+    explicit FifoReader(const QString& path)
+        : fd_(::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK))   // never blocks
+        , thread_([this] { run(); })
+    {
+    }
+    ~FifoReader()
+    {
+        done_ = true;
+        thread_.join();
+        ::close(fd_);
+    }
+    void pause() { reading_ = false; }
+    void resume() { reading_ = true; }
+
+private:
+    void run()
+    {
+        char buf[4096];   // 23 ms of audio
+        while (!done_) {
+            if (reading_ && ::read(fd_, buf, sizeof buf) < 0 && errno != EAGAIN)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    int fd_;
+    std::atomic<bool> reading_{true};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
 
 const std::vector<double> kTempoPieceOnsets{0, 0.5, 1.0, 1.5, 2.0, 2.25, 2.5, 2.75, 3.0, 4.0};
 
@@ -321,6 +363,48 @@ private slots:
         QVERIFY(!opened);
         QCOMPARE(device.mode(), Mode::NotOpen);
         QVERIFY(QString::fromStdString(device.errorMessage()).contains("no audio output"));
+    }
+
+    void lostOutputClosesTheDeviceAndOpenRetries()
+    {
+        // ALSA's default device writes into a FIFO read here like a sound card would,
+        // until the reading stops: the output then stalls as when a device is removed.
+        std::signal(SIGPIPE, SIG_IGN);
+        const QString fifo = dir.filePath("out.fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString alsaConf = write("fifo.conf", QStringLiteral(
+            "pcm.!default { type plug slave { pcm \"tap\" format S16_LE rate 44100 channels 2 } }\n"
+            "pcm.tap { type file slave.pcm \"null\" file \"%1\" format \"raw\" }\n"
+            "pcm.null { type null }\n").arg(fifo).toUtf8());
+        qputenv("ALSA_CONFIG_PATH", alsaConf.toLocal8Bit());
+        qputenv("PULSE_SERVER", dir.filePath("no-pulse-here").toLocal8Bit());
+        const QString piece = write("tempo.mid", tempoPiece());
+        md::SynthOptions o = offline();
+        o.realtime = true;
+        o.outputStallMs = 300;
+
+        FifoReader card(fifo);
+        std::optional<SynthDevice> device(std::in_place, o);
+        QVERIFY2(device->open(piece.toStdString()), device->errorMessage().c_str());
+        QVERIFY(device->play());
+        QTest::qWait(300);
+        QCOMPARE(device->mode(), Mode::Playing);
+
+        card.pause();
+        QTRY_COMPARE_WITH_TIMEOUT(device->mode(), Mode::NotOpen, 5000);
+        QVERIFY(QString::fromStdString(device->errorMessage()).contains("audio output stopped"));
+        QVERIFY(!device->play());
+        QVERIFY(QString::fromStdString(device->errorMessage()).contains("audio output stopped"));
+
+        // The card comes back: the next open tries the output again and plays.
+        card.resume();
+        QVERIFY2(device->open(piece.toStdString()), device->errorMessage().c_str());
+        QVERIFY(device->play());
+        QTRY_VERIFY_WITH_TIMEOUT(device->positionFrames() > int64_t(0.2 * kRate), 5000);
+        QCOMPARE(device->mode(), Mode::Playing);
+        device.reset();
+        qunsetenv("ALSA_CONFIG_PATH");
+        qunsetenv("PULSE_SERVER");
     }
 
     void sequencerChasesStateBeforeTheCursor()
