@@ -6,8 +6,8 @@ namespace links {
 
 // The synthesizer that makes every note the player sounds.
 const QString kFirstAddress = QStringLiteral("https://www.fluidsynth.org/");
-// The MIDI Association's pages on the MIDI standard the player's files follow.
-const QString kSecondAddress = QStringLiteral("https://www.midi.org/specifications");
+// General MIDI, the standard instrument map the player's files and SoundFont follow.
+const QString kSecondAddress = QStringLiteral("https://en.wikipedia.org/wiki/General_MIDI");
 
 namespace {
 

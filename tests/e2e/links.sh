@@ -9,7 +9,7 @@ app="$(realpath "${1:?usage: links.sh PATH/TO/mellowdeck}")"
 
 # What the pictures open (links/Links.cpp) and the hand's hot spot (assets/Assets.h).
 first=https://www.fluidsynth.org/
-second=https://www.midi.org/specifications
+second=https://en.wikipedia.org/wiki/General_MIDI
 hand="32x32 hot 9,1"
 
 work="$(mktemp -d)"
