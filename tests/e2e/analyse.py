@@ -2,10 +2,11 @@
 """Reads what the player sounded (capsink's capture) against when each control was pressed.
 
 usage: analyse.py transport WORKDIR      checks the transport scenario; exit 1 on a failure
-       analyse.py figures WORKDIR        prints the measured figures as JSON (for bench/latency)
+       analyse.py figures WORKDIR NAME   prints the measured figures as JSON (for bench/latency)
 
 WORKDIR holds capture.raw (S16_LE stereo, 44.1 kHz), capture.ts ("<frame> <wall time played>" per
-chunk) and events ("<label> <wall time of the click>" per line). The test piece (mkmidi.py) is
+chunk) and capture.events ("<label> <wall time of the click>" per line); for `figures`, NAME.raw,
+NAME.ts and NAME.events. The test piece (mkmidi.py) is
 1.5 s long and opens with a loud high note: a "play start" is an onset of about that loudness.
 Standard library only.
 """
@@ -37,8 +38,8 @@ def db(rms):
 
 
 class Capture:
-    def __init__(self, work):
-        with open(os.path.join(work, "capture.raw"), "rb") as f:
+    def __init__(self, work, name="capture"):
+        with open(os.path.join(work, name + ".raw"), "rb") as f:
             data = f.read()
         data = data[: len(data) // FRAME * FRAME]
         self.samples = array.array("h")
@@ -47,7 +48,7 @@ class Capture:
             self.samples.byteswap()
         self.frames = len(self.samples) // 2
         self.ts_frame, self.ts_wall = [], []
-        with open(os.path.join(work, "capture.ts")) as f:
+        with open(os.path.join(work, name + ".ts")) as f:
             for line in f:
                 fr, wall = line.split()
                 self.ts_frame.append(int(fr))
@@ -119,9 +120,9 @@ class Capture:
         return max(self.levels[i:j], default=-200.0)
 
 
-def load_events(work):
+def load_events(work, name):
     ev = {}
-    with open(os.path.join(work, "events")) as f:
+    with open(os.path.join(work, name)) as f:
         for line in f:
             label, t = line.split()
             ev[label] = float(t)
@@ -212,7 +213,7 @@ class Check:
 
 
 def transport(work):
-    ev = load_events(work)
+    ev = load_events(work, "capture.events")
     c = Check(Capture(work), ev)
     print("detected play starts (s from the first click): "
           + " ".join("%.3f" % (t - ev["A_start"]) for t in c.starts))
@@ -267,24 +268,27 @@ def fmt(values):
     return " ".join("%.0f" % (v * 1e3) for v in values) or "-"
 
 
-def figures(work):
-    """Figures of a bench run: clicks named start*, loop*, stop* (see bench/latency)."""
-    ev = load_events(work)
-    cap = Capture(work)
+def figures(work, name):
+    """Figures of a bench run from NAME.raw, NAME.ts and NAME.events. What each click was is
+    told by the start of its label: start (a start that waits for the poll), direct (a start
+    that plays at once), launch (the program started playing it), stop; a label holding
+    "loop" is followed by restarts until the next click."""
+    ev = load_events(work, name + ".events")
+    cap = Capture(work, name)
     c = Check(cap, ev)
-    out = {"latency_s": [], "restart_gap_s": [], "stop_to_silence_s": [], "level_1s_after_stop_db": []}
+    out = {"latency_s": [], "direct_latency_s": [], "launch_latency_s": [], "restart_gap_s": [],
+           "stop_to_silence_s": [], "level_1s_after_stop_db": []}
+    kinds = {"start": "latency_s", "direct": "direct_latency_s", "launch": "launch_latency_s"}
     for label, t in sorted(ev.items(), key=lambda kv: kv[1]):
         nxt = min([u for u in ev.values() if u > t], default=t + 10)
-        if label.startswith("start"):
-            found = c.starts_in(t, t + 1.0)
+        kind = next((k for k in kinds if label.startswith(k)), None)
+        if kind:
+            found = c.starts_in(t, min(t + 1.0, nxt))
             if found:
-                out["latency_s"].append(found[0] - t)
-        elif label.startswith("loop"):
-            found = c.starts_in(t, t + 1.0)
-            seq = found[:1] + c.starts_in(found[0] + 0.1, nxt) if found else []
-            out["restart_gap_s"] += [b - a - PIECE_S for a, b in zip(seq, seq[1:])]
-            if found:
-                out["latency_s"].append(found[0] - t)
+                out[kinds[kind]].append(found[0] - t)
+                if "loop" in label:
+                    seq = found[:1] + c.starts_in(found[0] + 0.1, nxt)
+                    out["restart_gap_s"] += [b - a - PIECE_S for a, b in zip(seq, seq[1:])]
         elif label.startswith("stop"):
             end = cap.silent_from(t)
             if end is not None:
@@ -296,6 +300,8 @@ def figures(work):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("transport", "figures"):
-        sys.exit(__doc__)
-    sys.exit(transport(sys.argv[2]) if sys.argv[1] == "transport" else figures(sys.argv[2]))
+    if len(sys.argv) == 3 and sys.argv[1] == "transport":
+        sys.exit(transport(sys.argv[2]))
+    if len(sys.argv) == 4 and sys.argv[1] == "figures":
+        sys.exit(figures(sys.argv[2], sys.argv[3]))
+    sys.exit(__doc__)

@@ -5,6 +5,9 @@
 #   md_launch MELLOWDECK          starts the player with a fresh HOME, waits for its window
 #   md_open_file PATH             File > Open, types PATH, Return
 #   md_click NAME LABEL           clicks a control by name; appends "LABEL <wall time>" to events
+#                                 (capture.events for the first capture)
+#   md_capture NAME               restarts the capture into NAME.raw/.ts, events into NAME.events
+#   md_end PID                    ends one process we started
 #
 # Every process started here is ended by its PID when the shell exits.
 
@@ -18,12 +21,7 @@ md_log() { printf '%s %s\n' "$EPOCHREALTIME" "$*" >> "$md_work/session.log"; }
 md_cleanup() {
     local i p
     for (( i=${#md_pids[@]}-1; i>=0; i-- )); do
-        p=${md_pids[i]}
-        kill -0 "$p" 2>/dev/null || continue
-        kill -TERM "$p" 2>/dev/null
-        for _ in $(seq 30); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$p" 2>/dev/null || true
-        wait "$p" 2>/dev/null || true
+        md_end "${md_pids[i]}"
     done
     md_pids=()
     if [ -n "$md_work" ] && [ -z "${MD_KEEP:-}" ]; then rm -rf "$md_work"; fi
@@ -45,11 +43,9 @@ md_session_begin() {
     [ -s "$dfile" ] || { echo "FAIL: Xvfb did not start" >&2; cat "$md_work/xvfb.log" >&2; return 1; }
     export DISPLAY=":$(tr -dc 0-9 < "$dfile")"
 
-    # The capture must hold the FIFO before the player opens it, or the player's open blocks.
     mkfifo "$md_work/audio.fifo"
-    "$capsink" "$md_work/audio.fifo" "$md_work/capture.raw" "$md_work/capture.ts" "$md_rate" 4096 \
-        >"$md_work/capsink.log" 2>&1 &
-    md_pids+=($!)
+    md_capsink="$capsink"
+    md_capture capture
     # ALSA_CONFIG_PATH replaces the system's configuration, so nothing else can take the sound.
     cat > "$md_work/asound.conf" <<CONF
 pcm.!default {
@@ -68,6 +64,27 @@ CONF
     # No sound server: the player's first choice fails at once and it falls back to ALSA.
     export PULSE_SERVER="unix:$md_work/no-pulse-server"
     md_log "session display $DISPLAY"
+}
+
+# (Re)starts the capture into NAME.raw and NAME.ts; clicks go to NAME.events from now on. It must hold the FIFO before a player opens it, or the
+# player's open blocks.
+md_capture() {
+    [ -n "${md_capsink_pid:-}" ] && md_end "$md_capsink_pid"
+    "$md_capsink" "$md_work/audio.fifo" "$md_work/$1.raw" "$md_work/$1.ts" "$md_rate" 4096 \
+        >>"$md_work/capsink.log" 2>&1 &
+    md_capsink_pid=$!
+    md_pids+=("$md_capsink_pid")
+    md_events="$md_work/$1.events"
+}
+
+# Ends one process we started: TERM, a grace of 3 s, then KILL.
+md_end() {
+    local p="$1"
+    kill -0 "$p" 2>/dev/null || return 0
+    kill -TERM "$p" 2>/dev/null
+    for _ in $(seq 30); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$p" 2>/dev/null || true
+    wait "$p" 2>/dev/null || true
 }
 
 # Waits for a visible window whose title matches; prints its id.
@@ -139,6 +156,6 @@ md_click() {
     [ "$X $Y" = "$x $y" ] || xdotool mousemove --sync "$x" "$y"
     t=$EPOCHREALTIME          # taken just before the click leaves for the X server
     xdotool click 1
-    echo "$2 $t" >> "$md_work/events"
+    echo "$2 $t" >> "$md_events"
     md_log "click $1 as $2"
 }
