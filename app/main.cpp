@@ -1,27 +1,12 @@
-#include "Assets.h"
-#include "SynthDevice.h"
+#include "Program.h"
 #include "frmMidiPlayer.h"
 
 #include <QApplication>
-#include <QPointer>
-
-#include <csignal>
 
 int main(int argc, char* argv[])
 {
-    // A sound output that goes away must be an error the device reports, not a signal
-    // that ends the program.
-    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Mellowdeck"));
-    // Lets Wayland desktops match the window to its desktop entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.mellowdeck.Mellowdeck"));
-    // The captions' face must be known before the window lays out its labels.
-    const QString displayFont = assets::registerBundledFonts();
-
-    QPointer<frmMidiPlayer> window =
-        new frmMidiPlayer(std::make_unique<md::SynthDevice>(), displayFont);
-    window->show();
+    QPointer<frmMidiPlayer> window = startPlayer();
     const int status = QApplication::exec();
     delete window.data();   // normally gone already: the window deletes itself on close
     return status;
