@@ -15,6 +15,8 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace md {
 
@@ -22,6 +24,10 @@ namespace {
 
 constexpr int kChannels = 16;
 constexpr int kDrumChannel = 9;
+// Channels beyond the piece's 16 that only hold a preset each, so that its samples stay
+// loaded (see preloadPresets); FluidSynth takes channel counts in steps of 16.
+constexpr int kSynthChannels = 256;
+constexpr int kDrumBank = 128;
 // After the last voice ends, reverb and chorus still ring: keep rendering this long.
 constexpr double kEffectsTailSeconds = 1.5;
 // Output drivers tried in turn; PipeWire desktops serve the PulseAudio one.
@@ -68,6 +74,8 @@ struct SynthDevice::Impl {
     std::shared_future<std::string> soundFontLoad;   // empty string: loaded
     std::array<ChannelDefaults, kChannels> defaults{};
     bool defaultsTaken = false;
+    int soundFontId = -1;
+    int heldPresets = 0;   // holder channels in use, from kChannels on
 
     // Everything below is shared with the audio callback and guarded by `lock`.
     mutable std::mutex lock;
@@ -258,6 +266,47 @@ struct SynthDevice::Impl {
             && nowMs() - link->lastCallbackMs.load(std::memory_order_relaxed) > options.outputStallMs;
     }
 
+    // Samples are loaded only for presets some channel has selected, and loaded by the
+    // thread that selects them: for the piece's own program changes that would be the
+    // audio thread, reading the disk mid-piece. So at open, on the caller's thread, each
+    // preset the piece may ask for is selected on a spare channel that keeps it loaded.
+    void preloadPresets(const Song& song)
+    {
+        std::vector<std::pair<int, int>> wanted;   // (bank, program)
+        auto want = [&](int bank, int program) {
+            if (std::find(wanted.begin(), wanted.end(), std::pair{bank, program}) == wanted.end())
+                wanted.emplace_back(bank, program);
+        };
+        for (const ChannelDefaults& d : defaults)
+            want(d.bank, d.program);
+        std::array<int, kChannels> bankOf{};
+        for (const MidiEvent& e : song.events) {
+            const int ch = e.status & 0x0F;
+            if ((e.status & 0xF0) == 0xB0 && e.data1 == 0) {
+                bankOf[static_cast<std::size_t>(ch)] = e.data2;
+            } else if ((e.status & 0xF0) == 0xC0) {
+                if (ch == kDrumChannel) {
+                    want(kDrumBank, e.data1);
+                    want(kDrumBank, 0);   // where FluidSynth falls back to
+                } else {
+                    want(bankOf[static_cast<std::size_t>(ch)], e.data1);
+                    want(0, e.data1);
+                }
+            }
+        }
+        int held = 0;
+        for (const auto& [bank, program] : wanted) {
+            if (kChannels + held >= kSynthChannels)
+                break;
+            if (fluid_synth_program_select(synth, kChannels + held, soundFontId, bank, program) == FLUID_OK)
+                ++held;
+        }
+        // Let go of what the last piece held only now, so shared samples stay loaded.
+        for (int ch = kChannels + held; ch < kChannels + heldPresets; ++ch)
+            fluid_synth_unset_program(synth, ch);
+        heldPresets = held;
+    }
+
     // Waits for the SoundFont loaded in the background; returns an error or "".
     std::string soundFontError() const { return soundFontLoad.get(); }
 
@@ -306,6 +355,10 @@ SynthDevice::SynthDevice(SynthOptions options)
     d->settings = new_fluid_settings();
     fluid_settings_setnum(d->settings, "synth.sample-rate", d->options.sampleRate);
     fluid_settings_setint(d->settings, "synth.threadsafe-api", 1);
+    // Load a preset's samples when a channel selects it, not every sample of the
+    // SoundFont at start-up: FluidR3_GM keeps about 140 MB of samples resident otherwise.
+    fluid_settings_setint(d->settings, "synth.dynamic-sample-loading", 1);
+    fluid_settings_setint(d->settings, "synth.midi-channels", kSynthChannels);
     d->synth = new_fluid_synth(d->settings);
 
     // A large SoundFont takes most of a second to load: do it in the background so the
@@ -317,8 +370,12 @@ SynthDevice::SynthDevice(SynthOptions options)
             return "the synthesizer could not be created";
         if (path.empty())
             return missingSoundFontMessage();
-        if (fluid_synth_sfload(impl->synth, path.c_str(), 1) == FLUID_FAILED)
+        impl->soundFontId = fluid_synth_sfload(impl->synth, path.c_str(), 1);
+        if (impl->soundFontId == FLUID_FAILED)
             return "cannot load the SoundFont " + path + "; " + missingSoundFontMessage();
+        // Only the piece's channels start with a preset; the holders get theirs at open.
+        for (int ch = kChannels; ch < kSynthChannels; ++ch)
+            fluid_synth_unset_program(impl->synth, ch);
         impl->takeDefaults();
         return {};
     }).share();
@@ -348,6 +405,7 @@ bool SynthDevice::open(const std::string& path)
 
     if (std::string problem = d->openOutput(); !problem.empty())
         return d->fail(std::move(problem));
+    d->preloadPresets(*song);
 
     Sequencer prepared;
     prepared.load(std::move(song), d->options.sampleRate);
