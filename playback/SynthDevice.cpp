@@ -352,20 +352,21 @@ SynthDevice::SynthDevice(SynthOptions options)
         return true;
     }();
     (void)quiet;
-    d->settings = new_fluid_settings();
-    fluid_settings_setnum(d->settings, "synth.sample-rate", d->options.sampleRate);
-    fluid_settings_setint(d->settings, "synth.threadsafe-api", 1);
-    // Load a preset's samples when a channel selects it, not every sample of the
-    // SoundFont at start-up: FluidR3_GM keeps about 140 MB of samples resident otherwise.
-    fluid_settings_setint(d->settings, "synth.dynamic-sample-loading", 1);
-    fluid_settings_setint(d->settings, "synth.midi-channels", kSynthChannels);
-    d->synth = new_fluid_synth(d->settings);
 
-    // A large SoundFont takes most of a second to load: do it in the background so the
-    // window appears at once; the first open waits for it.
+    // Creating the synthesizer takes milliseconds and a large SoundFont most of a second:
+    // both happen in the background so the window appears at once; the first open (and
+    // anything else that touches the synthesizer) waits for them.
     std::string path = d->options.soundFont.empty() ? findSoundFont() : d->options.soundFont;
     Impl* impl = d.get();
     d->soundFontLoad = std::async(std::launch::async, [impl, path]() -> std::string {
+        impl->settings = new_fluid_settings();
+        fluid_settings_setnum(impl->settings, "synth.sample-rate", impl->options.sampleRate);
+        fluid_settings_setint(impl->settings, "synth.threadsafe-api", 1);
+        // Load a preset's samples when a channel selects it, not every sample of the
+        // SoundFont at start-up: FluidR3_GM keeps about 140 MB of samples resident otherwise.
+        fluid_settings_setint(impl->settings, "synth.dynamic-sample-loading", 1);
+        fluid_settings_setint(impl->settings, "synth.midi-channels", kSynthChannels);
+        impl->synth = impl->settings ? new_fluid_synth(impl->settings) : nullptr;
         if (!impl->synth)
             return "the synthesizer could not be created";
         if (path.empty())
@@ -387,7 +388,8 @@ SynthDevice::~SynthDevice()
     d->soundFontLoad.wait();
     if (d->synth)
         delete_fluid_synth(d->synth);
-    delete_fluid_settings(d->settings);
+    if (d->settings)
+        delete_fluid_settings(d->settings);
 }
 
 bool SynthDevice::open(const std::string& path)
@@ -540,9 +542,9 @@ void SynthDevice::render(float* left, float* right, int frames)
 {
     std::fill(left, left + frames, 0.0f);
     std::fill(right, right + frames, 0.0f);
-    if (!d->soundFontLoad.valid() || !d->synth)
-        return;
     d->soundFontLoad.wait();
+    if (!d->synth)
+        return;
     float* out[2] = {left, right};
     std::lock_guard guard(d->lock);
     d->renderLocked(2, out, frames);
@@ -567,6 +569,9 @@ int64_t SynthDevice::lengthFrames() const
 
 int SynthDevice::activeVoices() const
 {
+    // No voice sounds before the synthesizer exists; do not wait for it to be made.
+    if (d->soundFontLoad.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return 0;
     return d->synth ? fluid_synth_get_active_voice_count(d->synth) : 0;
 }
 
