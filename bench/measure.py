@@ -4,7 +4,7 @@
 measure.py cpu PID                 user+sys seconds of the process so far, and its peak RSS
 measure.py startup N BARE PLAYER... time launch -> exit, N runs of each, interleaved
 measure.py fs-ready N SOUNDFONT    time fluidsynth takes from launch to its command prompt
-measure.py render N OUT -- CMD...  user+sys seconds of CMD, and seconds of audio in OUT
+measure.py render N OUT -- CMD...  user+sys seconds of CMD (median), and seconds of audio in OUT
 measure.py table RESULTS           the table
 """
 import json
@@ -138,11 +138,12 @@ def table(path):
     for sf in ("TimGM6mb", "FluidR3_GM"):
         ours, ref = r.get(f"render_md_{sf}"), r.get(f"render_fs_{sf}")
         if ours and ref:
-            speed_md = ours["audio_s"] / ours["cpu_s"]
-            speed_fs = ref["audio_s"] / ref["cpu_s"]
-            row(f"offline render speed ({sf})", "%.0fx real time" % speed_md,
-                "%.0fx fluidsynth -F" % speed_fs, "%.2f" % (speed_md / speed_fs), ">= 1.00",
-                speed_md >= speed_fs)
+            # Both render the whole piece and its release; fluidsynth -F writes more
+            # trailing silence, so seconds of audio per CPU second would flatter it.
+            speed = ref["cpu_s"] / ours["cpu_s"]
+            row(f"offline render, CPU for the piece ({sf})", "%.2f s" % ours["cpu_s"],
+                "%.2f s fluidsynth -F" % ref["cpu_s"], "%.2f (speed)" % speed, ">= 1.00",
+                speed >= 1.0)
     for who, label in (("md", "mellowdeck-render"), ("fs", "fluidsynth -F")):
         v = [x for k, x in r.items() if k.startswith(f"onsets_{who}_")]
         if v:
