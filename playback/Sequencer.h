@@ -2,7 +2,9 @@
 
 #include "Song.h"
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -42,17 +44,22 @@ public:
     // Frames from the position to the next event or the end, capped at `limit`.
     int64_t framesUntilNext(int64_t limit) const;
 
-    // Hands every event due at the current position to `send`, in order.
+    // Hands the events due at the current position to `send`, in order, at most `limit`
+    // of them; returns true when more are still due.
     template <class Send>
-    void dispatchDue(Send&& send)
+    bool dispatchDue(Send&& send, std::size_t limit = SIZE_MAX)
     {
         while (next_ < frames_.size() && frames_[next_] <= position_) {
+            if (limit-- == 0)
+                return true;
             send(song_->events[next_]);
             ++next_;
         }
+        return false;
     }
 
-    void advance(int64_t frames) { position_ += frames; }
+    // Moves on; a burst of events still being sent at the end keeps the position there.
+    void advance(int64_t frames) { position_ = std::min(position_ + frames, length_); }
 
     // Controller, program, pitch bend and sysex state left by the events before the cursor.
     ChaseState chase() const;

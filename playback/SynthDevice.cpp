@@ -28,6 +28,12 @@ constexpr int kDrumChannel = 9;
 // loaded (see preloadPresets); FluidSynth takes channel counts in steps of 16.
 constexpr int kSynthChannels = 256;
 constexpr int kDrumBank = 128;
+// FluidSynth renders in blocks of 64 frames and carries what the events of a block do to
+// its voices through a queue of fixed size. A burst of hundreds of notes at one instant
+// would overflow it and leave voices that never end, so events are spread out: at most
+// this many per block.
+constexpr int kSynthBlock = 64;
+constexpr int kMaxEventsPerBlock = 128;
 // After the last voice ends, reverb and chorus still ring: keep rendering this long.
 constexpr double kEffectsTailSeconds = 1.5;
 // Output drivers tried in turn; PipeWire desktops serve the PulseAudio one.
@@ -83,6 +89,9 @@ struct SynthDevice::Impl {
     Mode mode = Mode::NotOpen;
     bool resetBeforePlay = false;   // channels must be set to the position's state first
     int64_t tailFrames = 0;         // frames still to render after the last voice ended
+    int64_t synthFrames = 0;        // frames the synthesizer has rendered, for its block grid
+    int eventsThisBlock = 0;        // events sent since the synthesizer last began a block
+    std::array<int, kChannels> pressure{};   // channel pressure last sent (no getter for it)
     std::string error;
     bool outputLost = false;        // the device was closed because its output died
 
@@ -112,7 +121,10 @@ struct SynthDevice::Impl {
         case 0xA0: fluid_synth_key_pressure(synth, ch, e.data1, e.data2); break;
         case 0xB0: fluid_synth_cc(synth, ch, e.data1, e.data2); break;
         case 0xC0: fluid_synth_program_change(synth, ch, e.data1); break;
-        case 0xD0: fluid_synth_channel_pressure(synth, ch, e.data1); break;
+        case 0xD0:
+            fluid_synth_channel_pressure(synth, ch, e.data1);
+            pressure[static_cast<std::size_t>(ch)] = e.data1;
+            break;
         case 0xE0: fluid_synth_pitch_bend(synth, ch, (e.data2 << 7) | e.data1); break;
         case 0xF0: sendSysex(e.sysex); break;
         default: break;
@@ -131,45 +143,56 @@ struct SynthDevice::Impl {
 
     // Puts every channel into the state the piece has at the cursor: the synthesizer's
     // defaults, then what the events before the cursor changed. Voices still releasing
-    // are left alone, so nothing clicks.
+    // are left alone, so nothing clicks; and only what differs is sent, since every
+    // controller change reaches each of those voices.
     void resetChannelsToCursor()
     {
-        for (int ch = 0; ch < kChannels; ++ch) {
-            fluid_synth_set_channel_type(synth, ch, ch == kDrumChannel ? CHANNEL_TYPE_DRUM
-                                                                       : CHANNEL_TYPE_MELODIC);
-            fluid_synth_cc(synth, ch, 121, 0);
-            const ChannelDefaults& d = defaults[static_cast<std::size_t>(ch)];
-            for (int cc = 0; cc < 120; ++cc) {
-                if (!isDataEntryOrParameter(cc) && cc != 64 && cc != 66)
-                    fluid_synth_cc(synth, ch, cc, d.cc[static_cast<std::size_t>(cc)]);
-            }
-            fluid_synth_program_select(synth, ch, d.sfont, d.bank, d.program);
-            fluid_synth_pitch_bend(synth, ch, 8192);
-            fluid_synth_pitch_wheel_sens(synth, ch, 2);
-            fluid_synth_channel_pressure(synth, ch, 0);
-        }
         const ChaseState state = sequencer.chase();
         for (uint32_t index : state.sysex)
             sendSysex(index);
         for (int ch = 0; ch < kChannels; ++ch) {
-            const ChaseState::Channel& c = state.channels[static_cast<std::size_t>(ch)];
+            const auto c = static_cast<std::size_t>(ch);
+            const ChannelDefaults& d = defaults[c];
+            const ChaseState::Channel& chased = state.channels[c];
+            if (state.sysex.empty())
+                fluid_synth_set_channel_type(synth, ch, ch == kDrumChannel ? CHANNEL_TYPE_DRUM
+                                                                           : CHANNEL_TYPE_MELODIC);
             auto setCc = [&](int cc) {
-                if (c.cc[static_cast<std::size_t>(cc)] >= 0)
-                    fluid_synth_cc(synth, ch, cc, c.cc[static_cast<std::size_t>(cc)]);
+                const auto i = static_cast<std::size_t>(cc);
+                const int wanted = chased.cc[i] >= 0 ? chased.cc[i] : d.cc[i];
+                int now = -1;
+                if (fluid_synth_get_cc(synth, ch, cc, &now) != FLUID_OK || now != wanted)
+                    fluid_synth_cc(synth, ch, cc, wanted);
             };
             for (int cc = 0; cc < 120; ++cc) {
                 // Pedals stay up: the notes they held are not sounding at the new position.
                 if (!isDataEntryOrParameter(cc) && cc != 64 && cc != 66)
                     setCc(cc);
             }
-            for (int cc : {99, 98, 101, 100, 6, 38})
-                setCc(cc);
-            if (c.program >= 0)
-                fluid_synth_program_change(synth, ch, c.program);
-            if (c.pitchBend >= 0)
-                fluid_synth_pitch_bend(synth, ch, c.pitchBend);
-            if (c.pressure >= 0)
-                fluid_synth_channel_pressure(synth, ch, c.pressure);
+            // Parameter numbers before the data they select.
+            for (int cc : {99, 98, 101, 100, 6, 38}) {
+                if (chased.cc[static_cast<std::size_t>(cc)] >= 0)
+                    setCc(cc);
+            }
+            int sfont = 0, bank = 0, program = 0;
+            fluid_synth_get_program(synth, ch, &sfont, &bank, &program);
+            if (chased.program >= 0)
+                fluid_synth_program_change(synth, ch, chased.program);
+            else if (sfont != d.sfont || bank != d.bank || program != d.program)
+                fluid_synth_program_select(synth, ch, d.sfont, d.bank, d.program);
+            const int bend = chased.pitchBend >= 0 ? chased.pitchBend : 8192;
+            int nowBend = -1;
+            if (fluid_synth_get_pitch_bend(synth, ch, &nowBend) != FLUID_OK || nowBend != bend)
+                fluid_synth_pitch_bend(synth, ch, bend);
+            int sens = -1;
+            if (chased.cc[6] < 0
+                && (fluid_synth_get_pitch_wheel_sens(synth, ch, &sens) != FLUID_OK || sens != 2))
+                fluid_synth_pitch_wheel_sens(synth, ch, 2);
+            const int wantedPressure = chased.pressure >= 0 ? chased.pressure : 0;
+            if (pressure[c] != wantedPressure) {
+                fluid_synth_channel_pressure(synth, ch, wantedPressure);
+                pressure[c] = wantedPressure;
+            }
         }
     }
 
@@ -203,8 +226,17 @@ struct SynthDevice::Impl {
         while (done < frames) {
             int chunk = frames - done;
             if (mode == Mode::Playing) {
-                sequencer.dispatchDue([this](const MidiEvent& e) { send(e); });
-                if (sequencer.atEnd()) {
+                const bool more = sequencer.dispatchDue(
+                    [this](const MidiEvent& e) {
+                        send(e);
+                        ++eventsThisBlock;
+                    },
+                    static_cast<std::size_t>(std::max(0, kMaxEventsPerBlock - eventsThisBlock)));
+                if (more) {
+                    // The rest waits for the synthesizer's next block.
+                    const int intoBlock = static_cast<int>(synthFrames % kSynthBlock);
+                    chunk = std::min(chunk, intoBlock == 0 ? 1 : kSynthBlock - intoBlock);
+                } else if (sequencer.atEnd()) {
                     mode = Mode::Stopped;
                     releaseAll();
                 } else {
@@ -215,6 +247,11 @@ struct SynthDevice::Impl {
                 chunkOut[static_cast<std::size_t>(i)] = out[i] + done;
             // The outputs double as effects buffers, so reverb and chorus are mixed in.
             fluid_synth_process(synth, chunk, count, chunkOut.data(), count, chunkOut.data());
+            // A block began in this chunk if it started on the grid or crossed it: the
+            // events sent so far have reached their voices.
+            if (synthFrames % kSynthBlock == 0 || synthFrames % kSynthBlock + chunk > kSynthBlock)
+                eventsThisBlock = 0;
+            synthFrames += chunk;
             if (mode == Mode::Playing)
                 sequencer.advance(chunk);
             done += chunk;
