@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QString>
 
 #include <cstdint>
@@ -84,5 +85,25 @@ inline bool writeFile(const QString& path, const QByteArray& bytes)
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
+
+// A temporary folder for a test's files, removed with it.
+class TempFiles {
+public:
+    QString path() const { return dir_.path(); }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    bool isValid() const { return dir_.isValid(); }
+
+    // Writes `bytes` to `name` in the folder and returns the file's path.
+    QString write(const QString& name, const QByteArray& bytes) const
+    {
+        const QString file = path(name);
+        if (!writeFile(file, bytes))
+            qFatal("cannot write %s", qPrintable(file));
+        return file;
+    }
+
+private:
+    QTemporaryDir dir_;
+};
 
 } // namespace test

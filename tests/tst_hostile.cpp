@@ -93,16 +93,10 @@ bool stillPlaysAGoodFile(WindowRig& rig, const QString& path)
 class tst_Hostile : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir;
+    test::TempFiles dir;
     QString goodPath;
 
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        if (!test::writeFile(path, bytes))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString write(const QString& name, const QByteArray& bytes) { return dir.write(name, bytes); }
 
 private slots:
     void initTestCase()
@@ -329,7 +323,7 @@ void tst_Hostile::paths()
     } else if (kind == "absolute") {
         path = name;
     } else if (kind == "absoluteInDir") {
-        path = dir.filePath(name);
+        path = dir.path(name);
     } else if (kind == "dangling") {
         QVERIFY(::symlink("nowhere.mid", raw.constData()) == 0);
     } else if (kind == "loop") {

@@ -34,17 +34,11 @@ int envInt(const char* name, int fallback)
 class tst_Stress : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir;
+    test::TempFiles dir;
     QStringList good;
     QStringList bad;
 
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        if (!test::writeFile(path, bytes))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString write(const QString& name, const QByteArray& bytes) { return dir.write(name, bytes); }
 
 private slots:
     void initTestCase()
@@ -66,7 +60,7 @@ private slots:
         many.end(48);
         good << write("short.mid", test::smf(0, 96, {shortPiece})) << write("pedal.mid", test::smf(0, 96, {pedal}))
              << write("instant.mid", test::smf(0, 96, {instant})) << write("many.mid", test::smf(1, 96, {many, shortPiece}));
-        bad << write("text.mid", "not music at all\n") << dir.filePath("missing.mid") << dir.path()
+        bad << write("text.mid", "not music at all\n") << dir.path("missing.mid") << dir.path()
             << write("cut.mid", test::smf(0, 96, {pedal}).left(30)) << QStringLiteral("/dev/zero");
     }
 

@@ -144,15 +144,9 @@ const std::vector<double> kTempoPieceOnsets{0, 0.5, 1.0, 1.5, 2.0, 2.25, 2.5, 2.
 class TestSynthDevice : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir;
+    test::TempFiles dir;
 
-    QString write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        if (!test::writeFile(path, bytes))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString write(const QString& name, const QByteArray& bytes) { return dir.write(name, bytes); }
 
 private slots:
     void notesLandAtTheirTempoMapTimes()
@@ -329,7 +323,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
         QFETCH(QString, reason);
-        const QString path = name.isEmpty() ? dir.filePath("absent.mid") : write(name, bytes);
+        const QString path = name.isEmpty() ? dir.path("absent.mid") : write(name, bytes);
         SynthDevice device(offline());
         QVERIFY(device.open(write("tempo.mid", tempoPiece()).toStdString()));
         QVERIFY(device.play());
@@ -344,7 +338,7 @@ private slots:
     void missingSoundFontNamesThePackage()
     {
         md::SynthOptions o = offline();
-        o.soundFont = dir.filePath("nowhere.sf2").toStdString();
+        o.soundFont = dir.path("nowhere.sf2").toStdString();
         SynthDevice device(o);
         QVERIFY(!device.open(write("tempo.mid", tempoPiece()).toStdString()));
         QCOMPARE(device.mode(), Mode::NotOpen);
@@ -357,7 +351,7 @@ private slots:
         const QString alsaConf = write("asound.conf", "pcm.!default { type hw card 97 }\n"
                                                       "ctl.!default { type hw card 97 }\n");
         qputenv("ALSA_CONFIG_PATH", alsaConf.toLocal8Bit());
-        qputenv("PULSE_SERVER", dir.filePath("no-pulse-here").toLocal8Bit());
+        qputenv("PULSE_SERVER", dir.path("no-pulse-here").toLocal8Bit());
         md::SynthOptions o = offline();
         o.realtime = true;
         SynthDevice device(o);
@@ -374,14 +368,14 @@ private slots:
         // ALSA's default device writes into a FIFO read here like a sound card would,
         // until the reading stops: the output then stalls as when a device is removed.
         std::signal(SIGPIPE, SIG_IGN);
-        const QString fifo = dir.filePath("out.fifo");
+        const QString fifo = dir.path("out.fifo");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         const QString alsaConf = write("fifo.conf", QStringLiteral(
             "pcm.!default { type plug slave { pcm \"tap\" format S16_LE rate 44100 channels 2 } }\n"
             "pcm.tap { type file slave.pcm \"null\" file \"%1\" format \"raw\" }\n"
             "pcm.null { type null }\n").arg(fifo).toUtf8());
         qputenv("ALSA_CONFIG_PATH", alsaConf.toLocal8Bit());
-        qputenv("PULSE_SERVER", dir.filePath("no-pulse-here").toLocal8Bit());
+        qputenv("PULSE_SERVER", dir.path("no-pulse-here").toLocal8Bit());
         const QString piece = write("tempo.mid", tempoPiece());
         md::SynthOptions o = offline();
         o.realtime = true;
