@@ -114,13 +114,13 @@ private slots:
     void unreadableFile();
     void fileChangesWhileTheDialogIsOpen_data();
     void fileChangesWhileTheDialogIsOpen();
-    void namesThatAreNotUtf8();
     void noAudioOutput();
     void noSoundFont();
 };
 
 // Each file either plays (for `plays` > 0: render that many seconds, with Start and the
-// poll as the user would) or is refused with exactly `error`.
+// poll as the user would) or is refused with exactly `error`. Refusals the loader alone
+// decides are listed in tst_midifile; the one here is the file-system check.
 void tst_Hostile::files_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -149,9 +149,6 @@ void tst_Hostile::files_data()
     QTest::newRow("endless running status, one instant") << runningStatus(300000, 0) << 0LL << "" << 0LL << 0.3;
     QTest::newRow("endless running status, spread out") << runningStatus(200000, 1) << 0LL << "" << -1LL << 1.0;
 
-    test::Track zeroTempo;
-    zeroTempo.tempo(0, 0).noteOn(0, 0, 60).noteOff(96, 0, 60).end(96);
-    QTest::newRow("tempo 0 (ignored)") << test::smf(0, 96, {zeroTempo}) << 0LL << "" << 1000LL << 0.5;
     // 16.78 s a quarter note: one quarter lasts that long.
     QTest::newRow("slowest tempo") << tempoPiece(0xFFFFFF, 96, 96) << 0LL << "" << 16777LL << 0.5;
     // 1 µs a quarter note: 2000 notes pass within a millisecond.
@@ -167,17 +164,9 @@ void tst_Hostile::files_data()
     QTest::newRow("zero-length, silent") << test::smf(0, 96, {empty}) << 0LL << "" << 0LL << 0.3;
     QTest::newRow("empty track chunk") << header(0, 1, 96) + chunk(QByteArray(), 0) << 0LL << "" << 0LL << 0.3;
 
-    // At 16.78 s a quarter and 1 tick a quarter: 5000 ticks are 23.3 hours, 5200 are 24.2.
+    // The longest piece the loader takes (23.3 hours; 24.2 is refused, see tst_midifile) and
+    // the largest PPQ both play.
     QTest::newRow("23.3 hours") << tempoPiece(0xFFFFFF, 1, 5000) << 0LL << "" << 83886075LL << 0.5;
-    QTest::newRow("24.2 hours") << tempoPiece(0xFFFFFF, 1, 5200) << 0LL << "piece is longer than 24 hours" << -1LL << 0.0;
-    QTest::newRow("a year of SMPTE ticks") << header(0, 1, 0xE801) + chunk(test::Track().noteOn(0x0FFFFFFF, 0, 60).end(0x0FFFFFFF))
-                                           << 0LL << "piece is longer than 24 hours" << -1LL << 0.0;
-
-    // Division words that a writer overflowed: a PPQ past 32767 turns into SMPTE, 65536 into 0.
-    QTest::newRow("division 32768") << tempoPiece(500000, 0x8000, 96) << 0LL << "bad MIDI header: unsupported SMPTE rate 128" << -1LL << 0.0;
-    QTest::newRow("division 40000") << tempoPiece(500000, uint16_t(40000), 96) << 0LL << "bad MIDI header: unsupported SMPTE rate 100" << -1LL << 0.0;
-    QTest::newRow("division 65535") << tempoPiece(500000, 0xFFFF, 96) << 0LL << "bad MIDI header: unsupported SMPTE rate 1" << -1LL << 0.0;
-    QTest::newRow("division 65536") << tempoPiece(500000, 0, 96) << 0LL << "bad MIDI header: division is zero" << -1LL << 0.0;
     QTest::newRow("division 32767") << tempoPiece(500000, 0x7FFF, 0x7FFF * 2) << 0LL << "" << 1000LL << 0.5;
 }
 
@@ -283,10 +272,8 @@ void tst_Hostile::paths_data()
 
     QTest::newRow("directory") << "folder.mid" << "dir" << "is a directory";
     QTest::newRow("missing") << "gone.mid" << "missing" << "no such file or directory";
-    QTest::newRow("missing folder") << "no/such/folder/x.mid" << "missing" << "no such file or directory";
     QTest::newRow("FIFO") << "pipe.mid" << "fifo" << "not a regular file";
     QTest::newRow("/dev/zero") << "/dev/zero" << "absolute" << "not a regular file";
-    QTest::newRow("/dev/null") << "/dev/null" << "absolute" << "not a regular file";
     QTest::newRow("dangling link") << "dangling.mid" << "dangling" << "no such file or directory";
     QTest::newRow("link loop") << "loop.mid" << "loop" << "too many levels of symbolic links";
     QTest::newRow("not a folder on the way") << "good.mid/x.mid" << "absoluteInDir" << "not a directory";
@@ -296,7 +283,6 @@ void tst_Hostile::paths_data()
     QTest::newRow("spaces") << "my  song .mid" << "file" << "";
     QTest::newRow("quotes") << "it's \"the\" song.mid" << "file" << "";
     QTest::newRow("newline") << "two\nlines.mid" << "file" << "";
-    QTest::newRow("tab and CR") << "a\tb\rc.mid" << "file" << "";
     QTest::newRow("shell") << "$(touch pwned); `touch pwned` | & ; * ? < > ~ !x.mid" << "file" << "";
     QTest::newRow("leading dash") << "-rf .mid" << "file" << "";
     QTest::newRow("non-ASCII") << QString::fromUtf8("chanson é ü 日本 🎵.MID") << "file" << "";
@@ -398,11 +384,7 @@ void tst_Hostile::fileChangesWhileTheDialogIsOpen_data()
     QTest::addColumn<QString>("change");
     QTest::addColumn<QString>("error");
     QTest::newRow("deleted") << "delete" << "no such file or directory";
-    QTest::newRow("emptied") << "truncate" << "file is empty";
-    QTest::newRow("overwritten with text") << "text" << "not a MIDI file: no MThd header";
-    QTest::newRow("cut in the middle of the header") << "cut" << "bad MIDI header: file too short";
     QTest::newRow("replaced by a FIFO") << "fifo" << "not a regular file";
-    QTest::newRow("replaced by a folder") << "dir" << "is a directory";
     QTest::newRow("replaced by another piece") << "other" << "";
 }
 
@@ -425,16 +407,8 @@ void tst_Hostile::fileChangesWhileTheDialogIsOpen()
     rig.whileDialogOpen = [&] {
         rig.play(test::kPollFrames * 2);
         QFile::remove(path);
-        if (change == "truncate")
-            changed = test::writeFile(path, {});
-        else if (change == "text")
-            changed = test::writeFile(path, "this is not music\n");
-        else if (change == "cut")
-            changed = test::writeFile(path, goodPiece().left(10));
-        else if (change == "fifo")
+        if (change == "fifo")
             changed = ::mkfifo(raw.constData(), 0600) == 0;
-        else if (change == "dir")
-            changed = QDir().mkdir(path);
         else if (change == "other")
             changed = test::writeFile(path, tempoPiece(500000, 96, 96 * 6));
         else
@@ -456,47 +430,6 @@ void tst_Hostile::fileChangesWhileTheDialogIsOpen()
     // The old piece stopped with the open.
     QVERIFY(rig.renderUntilSilent());
     QVERIFY(stillPlaysAGoodFile(rig, goodPath));
-}
-
-// File names on Linux are bytes. Qt 6 decodes them as UTF-8 and turns bytes that are not
-// UTF-8 into U+FFFD, so such a name cannot come back from the dialog as it is on disk: the
-// open must then fail with a plain reason, and every name that does survive the round trip
-// must open.
-void tst_Hostile::namesThatAreNotUtf8()
-{
-    QTemporaryDir here;
-    const QByteArray latin1 = QFile::encodeName(here.path()) + "/chanson d'\xe9t\xe9.mid";
-    const int fd = ::open(latin1.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    QVERIFY(fd >= 0);
-    const QByteArray bytes = goodPiece();
-    QCOMPARE(::write(fd, bytes.constData(), std::size_t(bytes.size())), ssize_t(bytes.size()));
-    ::close(fd);
-
-    struct Unlink {
-        QByteArray path;
-        ~Unlink() { ::unlink(path.constData()); }   // QTemporaryDir cannot see it to remove it
-    } unlinkLater{latin1};
-
-    // Qt's directory listing (and so the dialog) leaves such a name out; the nearest the user
-    // can get is its decoded form.
-    const QStringList listed = QDir(here.path()).entryList(QDir::Files);
-    const QString shown = listed.isEmpty() ? QFile::decodeName(latin1) : here.filePath(listed.front());
-    WindowRig rig;
-    rig.open(shown);
-    if (QFile::encodeName(shown) == latin1) {
-        QCOMPARE(rig.mm->mode(), int(md::Mode::Stopped));   // a Qt that keeps the bytes
-    } else {
-        QCOMPARE(rig.mm->mode(), int(md::Mode::NotOpen));
-        QCOMPARE(rig.lblFileName->text().left(14), QStringLiteral("[cannot open] "));
-        QCOMPARE(rig.lblFileName->toolTip(), QStringLiteral("no such file or directory"));
-    }
-    QVERIFY(stillPlaysAGoodFile(rig, goodPath));
-
-    // A UTF-8 name survives decodeName/encodeName exactly, and opens.
-    const QByteArray utf8 = QFile::encodeName(here.path()) + "/\xc3\xa9t\xc3\xa9 \xf0\x9f\x8e\xb5.mid";
-    QVERIFY(test::writeFile(QFile::decodeName(utf8), goodPiece()));
-    QCOMPARE(QFile::encodeName(QFile::decodeName(utf8)), utf8);
-    QVERIFY(stillPlaysAGoodFile(rig, QFile::decodeName(utf8)));
 }
 
 // No sound server and an ALSA default that names a missing card: the window says so and
