@@ -96,16 +96,13 @@ private slots:
     void transport();
 
     // The multimedia control
-    void playAndStopButtonsAskFirst_data();
-    void playAndStopButtonsAskFirst();
-    void otherButtonsActDirectly_data();
-    void otherButtonsActDirectly();
+    void controlButtons_data();
+    void controlButtons();
     void buttonsFollowTheMode_data();
     void buttonsFollowTheMode();
     void buttonsNoticeTheEndOfThePiece();
     void commandsReportErrorsWithoutInterrupting();
     void fileNameOutlivesClose();
-    void destroyingClosesTheDevice();
     void updateIntervalRaisesStatusUpdate();
     void rewritingTheIntervalKeepsItsPhase();
 };
@@ -308,80 +305,60 @@ void tst_Handlers::transport()
     QCOMPARE(rig.chkLoopSounds->checkState(), loop);
 }
 
-void tst_Handlers::playAndStopButtonsAskFirst_data()
+// Play and Stop ask first (PlayClick, StopClick) and heed a cancel; the others act at once.
+void tst_Handlers::controlButtons_data()
 {
     QTest::addColumn<int>("button");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<qint64>("position");
     QTest::addColumn<int>("cancel");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("Play, not cancelled") << int(MultimediaControl::Play) << 0 << QStringList{"PlayClick", "play"};
-    QTest::newRow("Play, cancelled") << int(MultimediaControl::Play) << 1 << QStringList{"PlayClick"};
-    QTest::newRow("Stop, not cancelled") << int(MultimediaControl::Stop) << 0 << QStringList{"StopClick", "stop"};
-    QTest::newRow("Stop, cancelled") << int(MultimediaControl::Stop) << -1 << QStringList{"StopClick"};
+    const int playing = int(md::Mode::Playing);
+    const int stopped = int(md::Mode::Stopped);
+    auto row = [](const char* name, MultimediaControl::Button b, int mode, qint64 position, int cancel,
+                  const QStringList& expected) {
+        QTest::newRow(name) << int(b) << mode << position << cancel << expected;
+    };
+    row("Play, not cancelled", MultimediaControl::Play, stopped, 0, 0, {"PlayClick", "play"});
+    row("Play, cancelled", MultimediaControl::Play, stopped, 0, 1, {"PlayClick"});
+    row("Stop, not cancelled", MultimediaControl::Stop, playing, 0, 0, {"StopClick", "stop"});
+    row("Stop, cancelled", MultimediaControl::Stop, playing, 0, -1, {"StopClick"});
+    row("Prev", MultimediaControl::Prev, playing, 5000, 0, {"prev"});
+    row("Next", MultimediaControl::Next, stopped, 0, 0, {"next"});
+    row("Pause", MultimediaControl::Pause, playing, 5000, 0, {"pause"});
+    row("Back", MultimediaControl::Back, stopped, 5000, 0, {"seek 4000"});
+    row("Back near the start", MultimediaControl::Back, stopped, 300, 0, {"seek 0"});
+    row("Step", MultimediaControl::Step, playing, 5000, 0, {"seek 6000"});
 }
 
-void tst_Handlers::playAndStopButtonsAskFirst()
+void tst_Handlers::controlButtons()
 {
     QFETCH(int, button);
+    QFETCH(int, mode);
+    QFETCH(qint64, position);
     QFETCH(int, cancel);
     QFETCH(QStringList, expected);
 
     Rig rig;
     rig.load(QStringLiteral("/music/a.mid"));
-    if (button == MultimediaControl::Stop) {
-        rig.mm->setCommand(QStringLiteral("Play"));
-        rig.log->clear();
-    }
-    auto ask = [&](int& flag) {
-        rig.log->push_back(button == MultimediaControl::Play ? "PlayClick" : "StopClick");
-        QCOMPARE(flag, 0);
-        flag = cancel;
-    };
-    connect(rig.mm, &MultimediaControl::PlayClick, this, ask);
-    connect(rig.mm, &MultimediaControl::StopClick, this, ask);
-
-    QTest::mouseClick(rig.mm->button(static_cast<MultimediaControl::Button>(button)), Qt::LeftButton);
-
-    QCOMPARE(rig.commands(), expected);
-}
-
-void tst_Handlers::otherButtonsActDirectly_data()
-{
-    QTest::addColumn<int>("button");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<qint64>("position");
-    QTest::addColumn<QString>("expected");
-
-    const int playing = int(md::Mode::Playing);
-    const int stopped = int(md::Mode::Stopped);
-    QTest::newRow("Prev") << int(MultimediaControl::Prev) << playing << qint64(5000) << "prev";
-    QTest::newRow("Next") << int(MultimediaControl::Next) << stopped << qint64(0) << "next";
-    QTest::newRow("Pause") << int(MultimediaControl::Pause) << playing << qint64(5000) << "pause";
-    QTest::newRow("Back") << int(MultimediaControl::Back) << stopped << qint64(5000) << "seek 4000";
-    QTest::newRow("Back near the start") << int(MultimediaControl::Back) << stopped << qint64(300) << "seek 0";
-    QTest::newRow("Step") << int(MultimediaControl::Step) << playing << qint64(5000) << "seek 6000";
-}
-
-void tst_Handlers::otherButtonsActDirectly()
-{
-    QFETCH(int, button);
-    QFETCH(int, mode);
-    QFETCH(qint64, position);
-    QFETCH(QString, expected);
-
-    Rig rig;
-    rig.load(QStringLiteral("/music/a.mid"));
     rig.device->currentMode = static_cast<md::Mode>(mode);
     rig.device->position = position;
-    int asked = 0;
-    connect(rig.mm, &MultimediaControl::PlayClick, this, [&asked](int&) { ++asked; });
-    connect(rig.mm, &MultimediaControl::StopClick, this, [&asked](int&) { ++asked; });
-    QTRY_VERIFY(rig.mm->button(static_cast<MultimediaControl::Button>(button))->isEnabled());
+    auto ask = [&](const char* name) {
+        return [&, name](int& flag) {
+            rig.log->push_back(name);
+            QCOMPARE(flag, 0);
+            flag = cancel;
+        };
+    };
+    connect(rig.mm, &MultimediaControl::PlayClick, this, ask("PlayClick"));
+    connect(rig.mm, &MultimediaControl::StopClick, this, ask("StopClick"));
+    auto* b = rig.mm->button(static_cast<MultimediaControl::Button>(button));
+    QTRY_VERIFY(b->isEnabled());
 
-    QTest::mouseClick(rig.mm->button(static_cast<MultimediaControl::Button>(button)), Qt::LeftButton);
+    QTest::mouseClick(b, Qt::LeftButton);
 
-    QCOMPARE(rig.commands(), QStringList{expected});
-    QCOMPARE(asked, 0);
+    QCOMPARE(rig.commands(), expected);
     QCOMPARE(rig.mm->error(), int(MultimediaControl::NoError));
 }
 
@@ -472,25 +449,6 @@ void tst_Handlers::fileNameOutlivesClose()
     QCOMPARE(rig.mm->property("Mode").toInt(), 524);
     QCOMPARE(rig.mm->property("FileName").toString(), QStringLiteral("/music/a.mid"));
     QCOMPARE(rig.mm->property("Error").toInt(), 0);
-}
-
-void tst_Handlers::destroyingClosesTheDevice()
-{
-    {
-        Rig rig;
-        rig.load(QStringLiteral("/music/a.mid"));
-        rig.mm->setCommand(QStringLiteral("Play"));
-        rig.log->clear();
-        auto log = rig.log;
-        delete rig.mm;
-        QCOMPARE(toList(*log), QStringList{"close"});
-    }
-    {
-        Rig rig;   // nothing open: nothing to close
-        auto log = rig.log;
-        delete rig.mm;
-        QVERIFY(log->empty());
-    }
 }
 
 void tst_Handlers::updateIntervalRaisesStatusUpdate()
