@@ -38,7 +38,6 @@ private slots:
     void filterTranslation_data();
     void filterTranslation();
     void listsMidiFilesWhateverTheirCase();
-    void dialogSettings();
     void startsInTheMusicFolderElseHome();
     void offersTheLastChoiceAgain();
     void cancelIsAnError();
@@ -111,19 +110,6 @@ void tst_CommonDialog::listsMidiFilesWhateverTheirCase()
     auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
     QVERIFY(types);
     QCOMPARE(types->currentText(), QStringLiteral("MIDI Files (*.mid,*.rmi)"));
-}
-
-void tst_CommonDialog::dialogSettings()
-{
-    CommonDialog d;
-    setUp(d);
-    QFileDialog dialog;
-    d.configure(dialog);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Open an MCI File"));
-    QVERIFY(dialog.testOption(QFileDialog::DontUseNativeDialog));
-    QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptOpen);
-    QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFile);
-    QCOMPARE(dialog.defaultSuffix(), QStringLiteral("mid"));
 }
 
 void tst_CommonDialog::startsInTheMusicFolderElseHome()
