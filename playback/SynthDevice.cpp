@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -375,6 +376,20 @@ struct SynthDevice::Impl {
     }
 
     bool failNotOpen() { return fail(outputLost ? kOutputLost : "no device is open"); }
+
+    // Prev, Next and the seek buttons: release what sounds, move the cursor (clamped to
+    // the piece) and stop there; the next Play sets the channels for that position.
+    bool moveTo(int64_t frame)
+    {
+        std::lock_guard guard(lock);
+        if (mode == Mode::NotOpen)
+            return failNotOpen();
+        releaseAll();
+        sequencer.seek(frame);
+        resetBeforePlay = true;
+        mode = Mode::Stopped;
+        return true;
+    }
 };
 
 SynthDevice::SynthDevice(SynthOptions options)
@@ -513,32 +528,18 @@ bool SynthDevice::pause()
 
 bool SynthDevice::prev()
 {
-    return seek(0);
+    return d->moveTo(0);
 }
 
 bool SynthDevice::next()
 {
-    std::lock_guard guard(d->lock);
-    if (d->mode == Mode::NotOpen)
-        return d->failNotOpen();
-    d->releaseAll();
-    d->sequencer.seek(d->sequencer.length());
-    d->resetBeforePlay = true;
-    d->mode = Mode::Stopped;
-    return true;
+    return d->moveTo(INT64_MAX);   // the sequencer stops at the end
 }
 
 bool SynthDevice::seek(int64_t ms)
 {
-    std::lock_guard guard(d->lock);
-    if (d->mode == Mode::NotOpen)
-        return d->failNotOpen();
-    d->releaseAll();
     const double frame = static_cast<double>(std::max<int64_t>(ms, 0)) * d->options.sampleRate / 1000.0;
-    d->sequencer.seek(static_cast<int64_t>(std::min(frame, 9.0e18)));
-    d->resetBeforePlay = true;
-    d->mode = Mode::Stopped;
-    return true;
+    return d->moveTo(static_cast<int64_t>(std::min(frame, 9.0e18)));
 }
 
 Mode SynthDevice::mode() const
