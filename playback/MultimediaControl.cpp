@@ -1,6 +1,7 @@
 #include "MultimediaControl.h"
 
 #include <QAbstractButton>
+#include <QFile>
 #include <QPainter>
 
 #include <algorithm>
@@ -191,7 +192,8 @@ void MultimediaControl::setCommand(const QString& command)
             refreshButtons();
             return;
         }
-        ok = m_device->open(m_fileName.toStdString());
+        // The file system's own bytes for the name, not UTF-8 regardless of the locale.
+        ok = m_device->open(QFile::encodeName(m_fileName).toStdString());
     } else if (word == QLatin1String("close")) {
         ok = m_device->close();
     } else if (word == QLatin1String("play")) {
