@@ -11,9 +11,6 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 [ $# -ge 2 ] || { echo "usage: exit.sh MELLOWDECK CAPSINK [RUNS]" >&2; exit 2; }
 app="$1" capsink="$2" runs="${3:-${MD_EXIT_RUNS:-10}}"
 [[ "$runs" =~ ^[0-9]+$ ]] || { echo "exit.sh: RUNS must be a number" >&2; exit 2; }
-for tool in Xvfb xdotool /usr/bin/python3; do
-    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/test installs it)" >&2; exit 1; }
-done
 . "$here/session.sh"
 
 md_session_begin "$capsink"

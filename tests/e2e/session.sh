@@ -28,7 +28,10 @@ md_cleanup() {
 }
 
 md_session_begin() {
-    local capsink="$1" dfile i
+    local capsink="$1" dfile i tool
+    for tool in Xvfb xdotool /usr/bin/python3; do
+        command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/test installs it)" >&2; exit 1; }
+    done
     md_work="$(mktemp -d "${TMPDIR:-/tmp}/mellowdeck-e2e.XXXXXX")"
     mkdir -p "$md_work"/home/.config "$md_work"/xdg
     chmod 700 "$md_work/xdg"

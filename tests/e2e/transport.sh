@@ -11,9 +11,6 @@ export LC_ALL=C          # a decimal point in $EPOCHREALTIME
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 [ $# -eq 2 ] || { echo "usage: transport.sh MELLOWDECK CAPSINK" >&2; exit 2; }
 app="$1" capsink="$2"
-for tool in Xvfb xdotool /usr/bin/python3; do
-    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/test installs it)" >&2; exit 1; }
-done
 . "$here/session.sh"
 
 md_session_begin "$capsink"
