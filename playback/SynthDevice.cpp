@@ -1,10 +1,10 @@
 #include "SynthDevice.h"
 
+#include "FluidApi.h"
+
 #include "MidiFile.h"
 #include "Sequencer.h"
 #include "SoundFont.h"
-
-#include <fluidsynth.h>
 
 #include <algorithm>
 #include <array>
@@ -78,7 +78,8 @@ struct SynthDevice::Impl {
     fluid_synth_t* synth = nullptr;
     fluid_audio_driver_t* driver = nullptr;
     OutputLink* link = nullptr;                      // with `driver`
-    std::shared_future<std::string> soundFontLoad;   // empty string: loaded
+    std::once_flag preparing;
+    std::shared_future<std::string> soundFontLoad;   // empty string: loaded; set by prepare()
     std::array<ChannelDefaults, kChannels> defaults{};
     bool defaultsTaken = false;
     int soundFontId = -1;
@@ -101,10 +102,10 @@ struct SynthDevice::Impl {
     {
         // Sustain and sostenuto off first: a note held by a pedal ignores note-off.
         for (int ch = 0; ch < kChannels; ++ch) {
-            fluid_synth_cc(synth, ch, 64, 0);
-            fluid_synth_cc(synth, ch, 66, 0);
+            fl().fluid_synth_cc(synth, ch, 64, 0);
+            fl().fluid_synth_cc(synth, ch, 66, 0);
         }
-        fluid_synth_all_notes_off(synth, -1);
+        fl().fluid_synth_all_notes_off(synth, -1);
         tailFrames = static_cast<int64_t>(options.sampleRate * kEffectsTailSeconds);
     }
 
@@ -112,21 +113,21 @@ struct SynthDevice::Impl {
     {
         const int ch = e.status & 0x0F;
         switch (e.status & 0xF0) {
-        case 0x80: fluid_synth_noteoff(synth, ch, e.data1); break;
+        case 0x80: fl().fluid_synth_noteoff(synth, ch, e.data1); break;
         case 0x90:
             if (e.data2 == 0)
-                fluid_synth_noteoff(synth, ch, e.data1);
+                fl().fluid_synth_noteoff(synth, ch, e.data1);
             else
-                fluid_synth_noteon(synth, ch, e.data1, e.data2);
+                fl().fluid_synth_noteon(synth, ch, e.data1, e.data2);
             break;
-        case 0xA0: fluid_synth_key_pressure(synth, ch, e.data1, e.data2); break;
-        case 0xB0: fluid_synth_cc(synth, ch, e.data1, e.data2); break;
-        case 0xC0: fluid_synth_program_change(synth, ch, e.data1); break;
+        case 0xA0: fl().fluid_synth_key_pressure(synth, ch, e.data1, e.data2); break;
+        case 0xB0: fl().fluid_synth_cc(synth, ch, e.data1, e.data2); break;
+        case 0xC0: fl().fluid_synth_program_change(synth, ch, e.data1); break;
         case 0xD0:
-            fluid_synth_channel_pressure(synth, ch, e.data1);
+            fl().fluid_synth_channel_pressure(synth, ch, e.data1);
             pressure[static_cast<std::size_t>(ch)] = e.data1;
             break;
-        case 0xE0: fluid_synth_pitch_bend(synth, ch, (e.data2 << 7) | e.data1); break;
+        case 0xE0: fl().fluid_synth_pitch_bend(synth, ch, (e.data2 << 7) | e.data1); break;
         case 0xF0: sendSysex(e.sysex); break;
         default: break;
         }
@@ -138,7 +139,7 @@ struct SynthDevice::Impl {
         if (index >= song.sysex.size() || song.sysex[index].empty())
             return;
         const auto& body = song.sysex[index];
-        fluid_synth_sysex(synth, reinterpret_cast<const char*>(body.data()),
+        fl().fluid_synth_sysex(synth, reinterpret_cast<const char*>(body.data()),
                           static_cast<int>(body.size()), nullptr, nullptr, nullptr, 0);
     }
 
@@ -156,14 +157,14 @@ struct SynthDevice::Impl {
             const ChannelDefaults& d = defaults[c];
             const ChaseState::Channel& chased = state.channels[c];
             if (state.sysex.empty())
-                fluid_synth_set_channel_type(synth, ch, ch == kDrumChannel ? CHANNEL_TYPE_DRUM
+                fl().fluid_synth_set_channel_type(synth, ch, ch == kDrumChannel ? CHANNEL_TYPE_DRUM
                                                                            : CHANNEL_TYPE_MELODIC);
             auto setCc = [&](int cc) {
                 const auto i = static_cast<std::size_t>(cc);
                 const int wanted = chased.cc[i] >= 0 ? chased.cc[i] : d.cc[i];
                 int now = -1;
-                if (fluid_synth_get_cc(synth, ch, cc, &now) != FLUID_OK || now != wanted)
-                    fluid_synth_cc(synth, ch, cc, wanted);
+                if (fl().fluid_synth_get_cc(synth, ch, cc, &now) != FLUID_OK || now != wanted)
+                    fl().fluid_synth_cc(synth, ch, cc, wanted);
             };
             for (int cc = 0; cc < 120; ++cc) {
                 // Pedals stay up: the notes they held are not sounding at the new position.
@@ -176,22 +177,23 @@ struct SynthDevice::Impl {
                     setCc(cc);
             }
             int sfont = 0, bank = 0, program = 0;
-            fluid_synth_get_program(synth, ch, &sfont, &bank, &program);
+            fl().fluid_synth_get_program(synth, ch, &sfont, &bank, &program);
             if (chased.program >= 0)
-                fluid_synth_program_change(synth, ch, chased.program);
+                fl().fluid_synth_program_change(synth, ch, chased.program);
             else if (sfont != d.sfont || bank != d.bank || program != d.program)
-                fluid_synth_program_select(synth, ch, d.sfont, d.bank, d.program);
+                fl().fluid_synth_program_select(synth, ch, d.sfont, d.bank, d.program);
             const int bend = chased.pitchBend >= 0 ? chased.pitchBend : 8192;
             int nowBend = -1;
-            if (fluid_synth_get_pitch_bend(synth, ch, &nowBend) != FLUID_OK || nowBend != bend)
-                fluid_synth_pitch_bend(synth, ch, bend);
+            if (fl().fluid_synth_get_pitch_bend(synth, ch, &nowBend) != FLUID_OK || nowBend != bend)
+                fl().fluid_synth_pitch_bend(synth, ch, bend);
             int sens = -1;
             if (chased.cc[6] < 0
-                && (fluid_synth_get_pitch_wheel_sens(synth, ch, &sens) != FLUID_OK || sens != 2))
-                fluid_synth_pitch_wheel_sens(synth, ch, 2);
+                && (fl().fluid_synth_get_pitch_wheel_sens(synth, ch, &sens) != FLUID_OK
+                    || sens != 2))
+                fl().fluid_synth_pitch_wheel_sens(synth, ch, 2);
             const int wantedPressure = chased.pressure >= 0 ? chased.pressure : 0;
             if (pressure[c] != wantedPressure) {
-                fluid_synth_channel_pressure(synth, ch, wantedPressure);
+                fl().fluid_synth_channel_pressure(synth, ch, wantedPressure);
                 pressure[c] = wantedPressure;
             }
         }
@@ -202,8 +204,8 @@ struct SynthDevice::Impl {
         for (int ch = 0; ch < kChannels; ++ch) {
             ChannelDefaults& d = defaults[static_cast<std::size_t>(ch)];
             for (int cc = 0; cc < 128; ++cc)
-                fluid_synth_get_cc(synth, ch, cc, &d.cc[static_cast<std::size_t>(cc)]);
-            fluid_synth_get_program(synth, ch, &d.sfont, &d.bank, &d.program);
+                fl().fluid_synth_get_cc(synth, ch, cc, &d.cc[static_cast<std::size_t>(cc)]);
+            fl().fluid_synth_get_program(synth, ch, &d.sfont, &d.bank, &d.program);
         }
         defaultsTaken = true;
     }
@@ -214,7 +216,7 @@ struct SynthDevice::Impl {
     {
         const bool playing = mode == Mode::Playing;
         if (!playing) {
-            if (fluid_synth_get_active_voice_count(synth) > 0) {
+            if (fl().fluid_synth_get_active_voice_count(synth) > 0) {
                 tailFrames = static_cast<int64_t>(options.sampleRate * kEffectsTailSeconds);
             } else if (tailFrames <= 0) {
                 return;   // silence costs nothing while stopped
@@ -247,7 +249,7 @@ struct SynthDevice::Impl {
             for (int i = 0; i < count; ++i)
                 chunkOut[static_cast<std::size_t>(i)] = out[i] + done;
             // The outputs double as effects buffers, so reverb and chorus are mixed in.
-            fluid_synth_process(synth, chunk, count, chunkOut.data(), count, chunkOut.data());
+            fl().fluid_synth_process(synth, chunk, count, chunkOut.data(), count, chunkOut.data());
             // A block began in this chunk if it started on the grid or crossed it: the
             // events sent so far have reached their voices.
             if (synthFrames % kSynthBlock == 0 || synthFrames % kSynthBlock + chunk > kSynthBlock)
@@ -287,7 +289,7 @@ struct SynthDevice::Impl {
         driver = nullptr;
         link = nullptr;
         auto finish = [old, oldLink] {
-            delete_fluid_audio_driver(old);
+            fl().delete_fluid_audio_driver(old);
             delete oldLink;
         };
         if (stuck)
@@ -336,30 +338,43 @@ struct SynthDevice::Impl {
         for (const auto& [bank, program] : wanted) {
             if (kChannels + held >= kSynthChannels)
                 break;
-            if (fluid_synth_program_select(synth, kChannels + held, soundFontId, bank, program) == FLUID_OK)
+            const int holder = kChannels + held;
+            if (fl().fluid_synth_program_select(synth, holder, soundFontId, bank, program)
+                == FLUID_OK)
                 ++held;
         }
         // Let go of what the last piece held only now, so shared samples stay loaded.
         for (int ch = kChannels + held; ch < kChannels + heldPresets; ++ch)
-            fluid_synth_unset_program(synth, ch);
+            fl().fluid_synth_unset_program(synth, ch);
         heldPresets = held;
     }
 
-    // Waits for the SoundFont loaded in the background; returns an error or "".
-    std::string soundFontError() const { return soundFontLoad.get(); }
+    void prepare();
+    bool prepared() const
+    {
+        return soundFontLoad.valid()
+            && soundFontLoad.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+    // Waits for the SoundFont loaded in the background (starting that if nobody has);
+    // returns an error or "".
+    std::string soundFontError()
+    {
+        prepare();
+        return soundFontLoad.get();
+    }
 
     std::string openOutput()
     {
         if (!options.realtime || driver)
             return {};
-        fluid_settings_setint(settings, "audio.period-size", 128);
-        fluid_settings_setint(settings, "audio.periods", 3);
+        fl().fluid_settings_setint(settings, "audio.period-size", 128);
+        fl().fluid_settings_setint(settings, "audio.periods", 3);
         auto* newLink = new OutputLink;
         newLink->device = this;
         newLink->lastCallbackMs = nowMs();
         for (const char* name : kDrivers) {
-            fluid_settings_setstr(settings, "audio.driver", name);
-            driver = new_fluid_audio_driver2(settings, &Impl::audioCallback, newLink);
+            fl().fluid_settings_setstr(settings, "audio.driver", name);
+            driver = fl().new_fluid_audio_driver2(settings, &Impl::audioCallback, newLink);
             if (driver) {
                 link = newLink;
                 return {};
@@ -396,55 +411,74 @@ SynthDevice::SynthDevice(SynthOptions options)
     : d(std::make_unique<Impl>())
 {
     d->options = std::move(options);
-    // Failures reach the user through errorMessage(); FluidSynth's own log would only
-    // repeat them on stderr in its words.
-    static const bool quiet = [] {
-        for (int level : {FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
-            fluid_set_log_function(level, nullptr, nullptr);
-        return true;
-    }();
-    (void)quiet;
+    if (!d->options.prepareLater)
+        d->prepare();
+}
 
-    // Creating the synthesizer takes milliseconds and a large SoundFont most of a second:
-    // both happen in the background so the window appears at once; the first open (and
-    // anything else that touches the synthesizer) waits for them.
-    std::string path = d->options.soundFont.empty() ? findSoundFont() : d->options.soundFont;
-    Impl* impl = d.get();
-    d->soundFontLoad = std::async(std::launch::async, [impl, path]() -> std::string {
-        impl->settings = new_fluid_settings();
-        fluid_settings_setnum(impl->settings, "synth.sample-rate", impl->options.sampleRate);
-        fluid_settings_setint(impl->settings, "synth.threadsafe-api", 1);
-        // FluidSynth's default gain of 0.2 plays General MIDI files some 18 dB below full
-        // scale; 0.4 is closer to other players and still leaves a dense piece headroom.
-        fluid_settings_setnum(impl->settings, "synth.gain", 0.4);
-        // Load a preset's samples when a channel selects it, not every sample of the
-        // SoundFont at start-up: FluidR3_GM keeps about 140 MB of samples resident otherwise.
-        fluid_settings_setint(impl->settings, "synth.dynamic-sample-loading", 1);
-        fluid_settings_setint(impl->settings, "synth.midi-channels", kSynthChannels);
-        impl->synth = impl->settings ? new_fluid_synth(impl->settings) : nullptr;
-        if (!impl->synth)
-            return "the synthesizer could not be created";
-        if (path.empty())
-            return missingSoundFontMessage();
-        impl->soundFontId = fluid_synth_sfload(impl->synth, path.c_str(), 1);
-        if (impl->soundFontId == FLUID_FAILED)
-            return "cannot load the SoundFont " + path + "; " + missingSoundFontMessage();
-        // Only the piece's channels start with a preset; the holders get theirs at open.
-        for (int ch = kChannels; ch < kSynthChannels; ++ch)
-            fluid_synth_unset_program(impl->synth, ch);
-        impl->takeDefaults();
-        return {};
-    }).share();
+void SynthDevice::prepare()
+{
+    d->prepare();
+}
+
+void SynthDevice::Impl::prepare()
+{
+    std::call_once(preparing, [this] {
+        // Creating the synthesizer takes milliseconds and a large SoundFont most of a
+        // second: both happen in the background so the window appears at once; the first
+        // open (and anything else that touches the synthesizer) waits for them.
+        std::string path = options.soundFont.empty() ? findSoundFont() : options.soundFont;
+        Impl* impl = this;
+        soundFontLoad = std::async(std::launch::async, [impl, path]() -> std::string {
+            if (!fl().error.empty())
+                return fl().error;
+            // Failures reach the user through errorMessage(); FluidSynth's own log would
+            // only repeat them on stderr in its words.
+            static const bool quiet = [] {
+                for (int level : {FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+                    fl().fluid_set_log_function(level, nullptr, nullptr);
+                return true;
+            }();
+            (void)quiet;
+            impl->settings = fl().new_fluid_settings();
+            fl().fluid_settings_setnum(impl->settings, "synth.sample-rate",
+                                       impl->options.sampleRate);
+            fl().fluid_settings_setint(impl->settings, "synth.threadsafe-api", 1);
+            // FluidSynth's default gain of 0.2 plays General MIDI files some 18 dB below
+            // full scale; 0.4 is closer to other players and still leaves a dense piece
+            // headroom.
+            fl().fluid_settings_setnum(impl->settings, "synth.gain", 0.4);
+            // Load a preset's samples when a channel selects it, not every sample of the
+            // SoundFont at start-up: FluidR3_GM keeps about 140 MB of samples resident
+            // otherwise.
+            fl().fluid_settings_setint(impl->settings, "synth.dynamic-sample-loading", 1);
+            fl().fluid_settings_setint(impl->settings, "synth.midi-channels", kSynthChannels);
+            impl->synth = impl->settings ? fl().new_fluid_synth(impl->settings) : nullptr;
+            if (!impl->synth)
+                return "the synthesizer could not be created";
+            if (path.empty())
+                return missingSoundFontMessage();
+            impl->soundFontId = fl().fluid_synth_sfload(impl->synth, path.c_str(), 1);
+            if (impl->soundFontId == FLUID_FAILED)
+                return "cannot load the SoundFont " + path + "; " + missingSoundFontMessage();
+            // Only the piece's channels start with a preset; the holders get theirs at
+            // open.
+            for (int ch = kChannels; ch < kSynthChannels; ++ch)
+                fl().fluid_synth_unset_program(impl->synth, ch);
+            impl->takeDefaults();
+            return {};
+        }).share();
+    });
 }
 
 SynthDevice::~SynthDevice()
 {
     d->dropOutput(d->outputStalled());
-    d->soundFontLoad.wait();
+    if (d->soundFontLoad.valid())
+        d->soundFontLoad.wait();
     if (d->synth)
-        delete_fluid_synth(d->synth);
+        fl().delete_fluid_synth(d->synth);
     if (d->settings)
-        delete_fluid_settings(d->settings);
+        fl().delete_fluid_settings(d->settings);
 }
 
 bool SynthDevice::open(const std::string& path)
@@ -583,7 +617,7 @@ void SynthDevice::render(float* left, float* right, int frames)
 {
     std::fill(left, left + frames, 0.0f);
     std::fill(right, right + frames, 0.0f);
-    d->soundFontLoad.wait();
+    (void)d->soundFontError();
     if (!d->synth)
         return;
     float* out[2] = {left, right};
@@ -611,9 +645,9 @@ int64_t SynthDevice::lengthFrames() const
 int SynthDevice::activeVoices() const
 {
     // No voice sounds before the synthesizer exists; do not wait for it to be made.
-    if (d->soundFontLoad.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+    if (!d->prepared())
         return 0;
-    return d->synth ? fluid_synth_get_active_voice_count(d->synth) : 0;
+    return d->synth ? fl().fluid_synth_get_active_voice_count(d->synth) : 0;
 }
 
 std::shared_ptr<const Song> SynthDevice::song() const

@@ -19,6 +19,9 @@ struct SynthOptions {
     // removed, sound server gone): the device closes with a message, and the next open
     // tries the output again. 0 never gives up.
     int outputStallMs = 2000;
+    // false: the synthesizer is made and the SoundFont loaded in the background from
+    // construction on. true: that starts at prepare(), or at the first call that needs them.
+    bool prepareLater = false;
 };
 
 // The sequencer device: plays a loaded Song on a FluidSynth synthesizer. Events are sent
@@ -29,6 +32,11 @@ public:
     ~SynthDevice() override;
     SynthDevice(const SynthDevice&) = delete;
     SynthDevice& operator=(const SynthDevice&) = delete;
+
+    // Starts making the synthesizer and loading the SoundFont on a thread of its own, if
+    // that has not started yet; returns at once. Call it from the thread that gives the
+    // device its commands.
+    void prepare();
 
     bool open(const std::string& path) override;
     bool close() override;

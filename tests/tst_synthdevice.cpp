@@ -170,6 +170,38 @@ private slots:
         QVERIFY2(*hi - *lo <= kBlock, qPrintable(QString("spread %1").arg(*hi - *lo)));
     }
 
+    // The player makes its synthesizer only once the window is up; an open that comes
+    // first has to start that itself, and the result must not differ.
+    void preparedLaterPlaysAsPreparedAtOnce_data()
+    {
+        QTest::addColumn<int>("prepareCalls");
+        QTest::newRow("open starts it") << 0;
+        QTest::newRow("prepare first") << 1;
+        QTest::newRow("prepare twice") << 2;
+    }
+
+    void preparedLaterPlaysAsPreparedAtOnce()
+    {
+        QFETCH(int, prepareCalls);
+        const std::string path = write("tempo.mid", tempoPiece()).toStdString();
+        SynthDevice atOnce(offline());
+        QVERIFY(atOnce.open(path));
+        QVERIFY(atOnce.play());
+        const auto expected = render(atOnce, int64_t(2.5 * kRate));
+
+        md::SynthOptions o = offline();
+        o.prepareLater = true;
+        SynthDevice later(o);
+        QCOMPARE(later.activeVoices(), 0);   // asks nothing of a synthesizer not yet made
+        for (int i = 0; i < prepareCalls; ++i)
+            later.prepare();
+        QVERIFY2(later.open(path), later.errorMessage().c_str());
+        QVERIFY(later.play());
+        const auto sound = render(later, int64_t(2.5 * kRate));
+        QVERIFY(peak(sound) > 0.01f);
+        QCOMPARE(sound, expected);
+    }
+
     void stopsByItselfAtTheEndAndNotBefore()
     {
         SynthDevice device(offline());
