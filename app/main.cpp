@@ -5,6 +5,7 @@
 
 int main(int argc, char* argv[])
 {
+    beginLaunch();
     QApplication app(argc, argv);
     QPointer<frmMidiPlayer> window = startPlayer();
     const int status = QApplication::exec();

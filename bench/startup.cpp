@@ -26,6 +26,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: mellowdeck-bench-startup [--open FILE]\n");
         return 64;
     }
+    beginLaunch();
     QApplication app(argc, argv);
     QPointer<frmMidiPlayer> window;
     FirstPaint painted([&] {
