@@ -4,6 +4,7 @@
 #include "Handlers.h"
 #include "Links.h"
 #include "PictureLink.h"
+#include "Pictures.h"
 #include "PlayerControls.h"
 #include "ShellOpen.h"
 
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <future>
 
 namespace {
 
@@ -47,7 +49,12 @@ void setColour(QWidget* w, QPalette::ColorRole role, const QColor& colour)
 // cut off at the edges.
 class Backdrop : public QWidget {
 public:
-    explicit Backdrop(QWidget* parent) : QWidget(parent), m_picture(assets::kBackground) {}
+    using QWidget::QWidget;
+    void setPicture(const QPixmap& picture)
+    {
+        m_picture = picture;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -83,6 +90,37 @@ QWidget* rule(QWidget* parent, const char* name, int xTwips, int bottomTwips, qu
     return w;
 }
 
+const QSize kClientSize(540, 173);
+const QRect kImage1Box = twips(6165, 1200, 2055, 1200);
+const QRect kImage2Box = twips(6150, 0, 2055, 1215);
+const QRect kImage3Box = twips(0, -360, 3855, 2535);
+
+// The artwork, decoded as far as it is shown: the stretched pictures at their boxes' size
+// in device pixels, the background only where the client area covers it.
+struct Artwork {
+    QImage background, panel, linkUpper, linkLower, icon, hand;
+};
+
+Artwork decodeArtwork(qreal dpr)
+{
+    const auto shown = [dpr](const QRect& box) { return (QSizeF(box.size()) * dpr).toSize(); };
+    Artwork a;
+    a.background = assets::decodeClipped(assets::kBackground, QRect(QPoint(0, 0), kClientSize));
+    a.panel = assets::decodeScaled(assets::kPanel, shown(kImage3Box));
+    a.linkUpper = assets::decodeScaled(assets::kLinkUpper, shown(kImage2Box));
+    a.linkLower = assets::decodeScaled(assets::kLinkLower, shown(kImage1Box));
+    a.icon = QImage(assets::kIcon);
+    a.hand = QImage(assets::kHandCursor);
+    return a;
+}
+
+QPixmap atRatio(const QImage& image, qreal dpr)
+{
+    QPixmap pixmap = QPixmap::fromImage(image);
+    pixmap.setDevicePixelRatio(dpr);
+    return pixmap;
+}
+
 void tmrFlash_Timer(QLabel& lblMidi)
 {
     lblMidi.setHidden(!lblMidi.isHidden());
@@ -96,13 +134,17 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     , m_ownShell(shell ? nullptr : std::make_unique<links::DesktopShellOpener>())
     , m_shell(shell ? shell : m_ownShell.get())
 {
+    // Decoding the pictures takes longer than making every control: a worker does it
+    // meanwhile, and they are put in place at the end.
+    const qreal dpr = devicePixelRatioF();
+    std::future<Artwork> artwork = std::async(std::launch::async, decodeArtwork, dpr);
+
     setObjectName(QStringLiteral("frmMidiPlayer"));
     setWindowTitle(QStringLiteral(":: KESTRAVOX :: Mellowdeck :: Release-I ::"));
-    setWindowIcon(QIcon(assets::kIcon));
     setAttribute(Qt::WA_DeleteOnClose);
 
     auto* client = new Backdrop(this);
-    client->setFixedSize(540, 173);
+    client->setFixedSize(kClientSize);
     setCentralWidget(client);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -117,22 +159,19 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     // Built from the back to the front, so each control lies over those before it.
     auto* image1 = new links::PictureLink(client);
     image1->setObjectName(QStringLiteral("Image1"));
-    image1->setImage(assets::kLinkLower);
-    image1->setGeometry(twips(6165, 1200, 2055, 1200));
+    image1->setGeometry(kImage1Box);
 
     auto* image2 = new links::PictureLink(client);
     image2->setObjectName(QStringLiteral("Image2"));
-    image2->setImage(assets::kLinkUpper);
-    image2->setGeometry(twips(6150, 0, 2055, 1215));
+    image2->setGeometry(kImage2Box);
 
     rule(client, "Line3", 6150, 2760, 0x00C0C0C0);
     rule(client, "Line4", 6120, 2760, 0x00808080);
 
     auto* image3 = new QLabel(client);
     image3->setObjectName(QStringLiteral("Image3"));
-    image3->setPixmap(QPixmap(assets::kPanel));
     image3->setScaledContents(true);
-    image3->setGeometry(twips(0, -360, 3855, 2535));
+    image3->setGeometry(kImage3Box);
 
     rule(client, "Line2", 3870, 2760, 0x00808080);
     rule(client, "Line1", 3885, 2760, 0x00C0C0C0);
@@ -207,6 +246,15 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
                                             *chkLoopSounds, *lblFileName});
     buildMenu();
     connectHandlers();
+
+    const Artwork art = artwork.get();
+    client->setPicture(QPixmap::fromImage(art.background));
+    image3->setPixmap(atRatio(art.panel, dpr));
+    image2->setPixmap(atRatio(art.linkUpper, dpr));
+    image1->setPixmap(atRatio(art.linkLower, dpr));
+    image2->setHand(art.hand);
+    image1->setHand(art.hand);
+    setWindowIcon(QIcon(QPixmap::fromImage(art.icon)));
 }
 
 frmMidiPlayer::~frmMidiPlayer() = default;

@@ -12,15 +12,14 @@ PictureLink::PictureLink(QWidget* parent) : QLabel(parent)
 {
     // The artwork is drawn to fill the box it is placed in, whatever its own size.
     setScaledContents(true);
-    // A widget cursor applies only while the pointer is over this widget, so the
-    // hand shows over the pictures and nowhere else in the window.
-    const QPixmap hand(assets::kHandCursor);
-    setCursor(QCursor(hand, assets::kHandHotSpot.x(), assets::kHandHotSpot.y()));
 }
 
-void PictureLink::setImage(const QString& resourcePath)
+void PictureLink::setHand(const QImage& hand)
 {
-    setPixmap(QPixmap(resourcePath));
+    // A widget cursor applies only while the pointer is over this widget, so the
+    // hand shows over the pictures and nowhere else in the window.
+    setCursor(QCursor(QPixmap::fromImage(hand), assets::kHandHotSpot.x(),
+                      assets::kHandHotSpot.y()));
 }
 
 void PictureLink::mouseReleaseEvent(QMouseEvent* event)

@@ -9,7 +9,9 @@ class PictureLink : public QLabel {
     Q_OBJECT
 public:
     explicit PictureLink(QWidget* parent = nullptr);
-    void setImage(const QString& resourcePath);
+    // The cursor shown while the pointer is over the picture: assets::kHandCursor, decoded
+    // (with the window's other pictures) by whoever builds the link.
+    void setHand(const QImage& hand);
 
 signals:
     void clicked();

@@ -1,6 +1,7 @@
 // Every picture and font the window uses loads, in the format and size the
 // layout was drawn for, and the captions still fit their boxes.
 #include "Assets.h"
+#include "Pictures.h"
 
 #include <QColor>
 #include <QFont>
@@ -39,6 +40,21 @@ int distinctColours(const QImage& img)
                 seen.insert(c);
         }
     return int(seen.size());
+}
+
+// The mean difference per colour channel between two images of one size, 0 to 255.
+double meanDifference(const QImage& a, const QImage& b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q))
+                + std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * x.width() * x.height());
 }
 
 double luminance(QRgb c)
@@ -94,6 +110,42 @@ private slots:
         for (int y = 0; y < hs.y(); ++y)
             for (int x = 0; x < img.width(); ++x)
                 QCOMPARE(qAlpha(img.pixel(x, y)), 0);
+    }
+
+    // The window decodes only what it shows; that must look like the whole picture
+    // decoded and then stretched or cut.
+    void decodedAsShownMatchesTheWholePicture_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("panel, JPEG at a half and a bit") << assets::kPanel << QSize(257, 169);
+        QTest::newRow("link, JPEG at a quarter and a bit") << assets::kLinkLower << QSize(137, 80);
+        QTest::newRow("link, GIF") << assets::kLinkUpper << QSize(137, 81);
+        QTest::newRow("panel at twice its box") << assets::kPanel << QSize(514, 338);
+    }
+    void decodedAsShownMatchesTheWholePicture()
+    {
+        QFETCH(QString, path);
+        QFETCH(QSize, size);
+        const QImage shown = assets::decodeScaled(path, size);
+        QCOMPARE(shown.size(), size);
+        const QImage whole =
+            QImage(path).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const double difference = meanDifference(shown, whole);
+        QVERIFY2(difference < 4.0, qPrintable(QString::number(difference)));
+    }
+
+    void clippedDecodeIsTheSamePixels()
+    {
+        const QImage whole(assets::kBackground);
+        const QImage top = assets::decodeClipped(assets::kBackground, QRect(0, 0, 540, 173));
+        QCOMPARE(top.size(), QSize(540, 173));
+        QCOMPARE(meanDifference(top, whole.copy(0, 0, 540, 173)), 0.0);
+        // A clip that runs past the picture gives what there is of it.
+        const QImage corner = assets::decodeClipped(assets::kBackground, QRect(500, 900, 100, 100));
+        QCOMPARE(corner.size(), QSize(72, 43));
+        QVERIFY(assets::decodeClipped(assets::kBackground, QRect(600, 0, 10, 10)).isNull());
+        QVERIFY(assets::decodeScaled(QStringLiteral(":/images/absent.jpg"), QSize(8, 8)).isNull());
     }
 
     void captionsReadOnTheBackground()
