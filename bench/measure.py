@@ -135,6 +135,11 @@ def table(path):
             ratio = ours["peak_rss"] / ref["peak_rss"]
             row(f"peak RSS playing ({sf})", "%.1f MB" % (ours["peak_rss"] / 2**20),
                 "%.1f MB fluidsynth" % (ref["peak_rss"] / 2**20), "%.2f" % ratio, "<= 1.10", ratio <= 1.1)
+    bare_rss, fs_rss = r.get("bare_rss"), r.get("play_fs_TimGM6mb")
+    if bare_rss and fs_rss:
+        row("  peak RSS of the bare Qt window alone", "%.1f MB" % (bare_rss["peak_rss"] / 2**20),
+            "%.1f MB fluidsynth (TimGM6mb)" % (fs_rss["peak_rss"] / 2**20),
+            "%.2f" % (bare_rss["peak_rss"] / fs_rss["peak_rss"]), "-", None)
     for sf in ("TimGM6mb", "FluidR3_GM"):
         ours, ref = r.get(f"render_md_{sf}"), r.get(f"render_fs_{sf}")
         if ours and ref:
