@@ -171,7 +171,8 @@ private slots:
     }
 
     // The player makes its synthesizer only once the window is up; an open that comes
-    // first has to start that itself, and the result must not differ.
+    // first has to start that itself, and the result must not differ. Nothing may be
+    // looked up before then: a SoundFont named only while the device waited is the one used.
     void preparedLaterPlaysAsPreparedAtOnce_data()
     {
         QTest::addColumn<int>("prepareCalls");
@@ -191,8 +192,14 @@ private slots:
 
         md::SynthOptions o = offline();
         o.prepareLater = true;
+        const QByteArray chosen = qgetenv("MELLOWDECK_SOUNDFONT");
+        qputenv("MELLOWDECK_SOUNDFONT", QFile::encodeName(dir.path("not-yet.sf2")));
         SynthDevice later(o);
         QCOMPARE(later.activeVoices(), 0);   // asks nothing of a synthesizer not yet made
+        if (chosen.isEmpty())
+            qunsetenv("MELLOWDECK_SOUNDFONT");
+        else
+            qputenv("MELLOWDECK_SOUNDFONT", chosen);
         for (int i = 0; i < prepareCalls; ++i)
             later.prepare();
         QVERIFY2(later.open(path), later.errorMessage().c_str());
