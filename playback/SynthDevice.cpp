@@ -427,8 +427,7 @@ void SynthDevice::Impl::prepare()
         // second: both happen in the background so the window appears at once; the first
         // open (and anything else that touches the synthesizer) waits for them.
         std::string path = options.soundFont.empty() ? findSoundFont() : options.soundFont;
-        Impl* impl = this;
-        soundFontLoad = std::async(std::launch::async, [impl, path]() -> std::string {
+        soundFontLoad = std::async(std::launch::async, [this, path]() -> std::string {
             if (!fl().error.empty())
                 return fl().error;
             // Failures reach the user through errorMessage(); FluidSynth's own log would
@@ -439,32 +438,31 @@ void SynthDevice::Impl::prepare()
                 return true;
             }();
             (void)quiet;
-            impl->settings = fl().new_fluid_settings();
-            fl().fluid_settings_setnum(impl->settings, "synth.sample-rate",
-                                       impl->options.sampleRate);
-            fl().fluid_settings_setint(impl->settings, "synth.threadsafe-api", 1);
+            settings = fl().new_fluid_settings();
+            fl().fluid_settings_setnum(settings, "synth.sample-rate", options.sampleRate);
+            fl().fluid_settings_setint(settings, "synth.threadsafe-api", 1);
             // FluidSynth's default gain of 0.2 plays General MIDI files some 18 dB below
             // full scale; 0.4 is closer to other players and still leaves a dense piece
             // headroom.
-            fl().fluid_settings_setnum(impl->settings, "synth.gain", 0.4);
+            fl().fluid_settings_setnum(settings, "synth.gain", 0.4);
             // Load a preset's samples when a channel selects it, not every sample of the
             // SoundFont at start-up: FluidR3_GM keeps about 140 MB of samples resident
             // otherwise.
-            fl().fluid_settings_setint(impl->settings, "synth.dynamic-sample-loading", 1);
-            fl().fluid_settings_setint(impl->settings, "synth.midi-channels", kSynthChannels);
-            impl->synth = impl->settings ? fl().new_fluid_synth(impl->settings) : nullptr;
-            if (!impl->synth)
+            fl().fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+            fl().fluid_settings_setint(settings, "synth.midi-channels", kSynthChannels);
+            synth = settings ? fl().new_fluid_synth(settings) : nullptr;
+            if (!synth)
                 return "the synthesizer could not be created";
             if (path.empty())
                 return missingSoundFontMessage();
-            impl->soundFontId = fl().fluid_synth_sfload(impl->synth, path.c_str(), 1);
-            if (impl->soundFontId == FLUID_FAILED)
+            soundFontId = fl().fluid_synth_sfload(synth, path.c_str(), 1);
+            if (soundFontId == FLUID_FAILED)
                 return "cannot load the SoundFont " + path + "; " + missingSoundFontMessage();
             // Only the piece's channels start with a preset; the holders get theirs at
             // open.
             for (int ch = kChannels; ch < kSynthChannels; ++ch)
-                fl().fluid_synth_unset_program(impl->synth, ch);
-            impl->takeDefaults();
+                fl().fluid_synth_unset_program(synth, ch);
+            takeDefaults();
             return {};
         }).share();
     });
