@@ -80,9 +80,12 @@ int main(int argc, char** argv)
     // Everything the loops play, then the release and reverb tail, unless capped.
     const double planned = maxSeconds > 0 ? maxSeconds : length * static_cast<double>(loops) + 2.0;
     const auto total = static_cast<int64_t>(std::ceil(planned * rate));
+    md::WavWriter wav;
+    if (!wav.open(files[1], static_cast<int>(rate))) {
+        std::fprintf(stderr, "%s: cannot write the WAV file\n", files[1].c_str());
+        return 1;
+    }
     constexpr int kBlock = 64;
-    std::vector<float> interleaved;
-    interleaved.reserve(static_cast<std::size_t>(total) * 2);
     float left[kBlock], right[kBlock];
     long plays = 1;
     device.play();
@@ -94,16 +97,13 @@ int main(int argc, char** argv)
         }
         const int n = static_cast<int>(std::min<int64_t>(kBlock, total - done));
         device.render(left, right, n);
-        for (int i = 0; i < n; ++i) {
-            interleaved.push_back(left[i]);
-            interleaved.push_back(right[i]);
-        }
+        wav.write(left, right, n);
     }
-    if (!md::writeWav(files[1], interleaved, static_cast<int>(rate))) {
+    if (!wav.finish()) {
         std::fprintf(stderr, "%s: cannot write the WAV file\n", files[1].c_str());
         return 1;
     }
-    std::printf("rendered %.3f s (%ld play(s)) to %s\n",
-                static_cast<double>(interleaved.size() / 2) / rate, plays, files[1].c_str());
+    std::printf("rendered %.3f s (%ld play(s)) to %s\n", static_cast<double>(total) / rate, plays,
+                files[1].c_str());
     return 0;
 }
