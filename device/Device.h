@@ -35,6 +35,10 @@ public:
     virtual int64_t positionMs() const = 0;
     virtual int64_t lengthMs() const = 0;
     virtual std::string errorMessage() const = 0;   // of the last command that failed
+    // Why the open piece cannot be heard: its sound output was lost, or could not be had
+    // again. The piece stays open, and the next play tries the output again. Empty while
+    // the output works (or no piece is open).
+    virtual std::string outputError() const { return {}; }
 };
 
 } // namespace md

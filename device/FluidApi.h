@@ -18,26 +18,33 @@ namespace md {
     X(fluid_settings_setint) \
     X(fluid_settings_setnum) \
     X(fluid_settings_setstr) \
+    X(fluid_sfont_get_preset) \
+    X(fluid_synth_activate_key_tuning) \
+    X(fluid_synth_activate_tuning) \
     X(fluid_synth_all_notes_off) \
     X(fluid_synth_cc) \
+    X(fluid_synth_deactivate_tuning) \
+    X(fluid_synth_get_basic_channel) \
     X(fluid_synth_channel_pressure) \
     X(fluid_synth_get_active_voice_count) \
     X(fluid_synth_get_cc) \
-    X(fluid_synth_get_pitch_bend) \
-    X(fluid_synth_get_pitch_wheel_sens) \
     X(fluid_synth_get_program) \
+    X(fluid_synth_get_sfont_by_id) \
     X(fluid_synth_key_pressure) \
     X(fluid_synth_noteoff) \
     X(fluid_synth_noteon) \
+    X(fluid_synth_pin_preset) \
     X(fluid_synth_pitch_bend) \
     X(fluid_synth_pitch_wheel_sens) \
     X(fluid_synth_process) \
-    X(fluid_synth_program_change) \
     X(fluid_synth_program_select) \
+    X(fluid_synth_reset_basic_channel) \
+    X(fluid_synth_set_basic_channel) \
     X(fluid_synth_set_channel_type) \
+    X(fluid_synth_set_gen) \
     X(fluid_synth_sfload) \
     X(fluid_synth_sysex) \
-    X(fluid_synth_unset_program) \
+    X(fluid_synth_unpin_preset) \
     X(new_fluid_audio_driver2) \
     X(new_fluid_settings) \
     X(new_fluid_synth)

@@ -51,36 +51,18 @@ int64_t Sequencer::framesUntilNext(int64_t limit) const
     return std::clamp<int64_t>(until, 0, limit);
 }
 
-ChaseState Sequencer::chase() const
+Chase Sequencer::chase(const MidiState& powerOn) const
 {
-    ChaseState state;
+    Chase chase{powerOn, {}};
     if (!song_)
-        return state;
+        return chase;
     for (std::size_t i = 0; i < next_; ++i) {
-        const MidiEvent& e = song_->events[i];
-        if (e.status == 0xF0) {
-            state.sysex.push_back(e.sysex);
-            continue;
-        }
-        ChaseState::Channel& ch = state.channels[e.status & 0x0F];
-        switch (e.status & 0xF0) {
-        case 0xB0:
-            ch.cc[e.data1 & 0x7F] = e.data2;
-            break;
-        case 0xC0:
-            ch.program = e.data1;
-            break;
-        case 0xD0:
-            ch.pressure = e.data1;
-            break;
-        case 0xE0:
-            ch.pitchBend = (e.data2 << 7) | e.data1;
-            break;
-        default:
-            break;
-        }
+        if (chase.state.fold(song_->events[i], *song_, powerOn) == MidiState::Effect::PassOn)
+            chase.passOn.push_back(i);
     }
-    return state;
+    for (ChannelState& c : chase.state.channels)
+        c.cc[64] = c.cc[66] = 0;
+    return chase;
 }
 
 } // namespace md

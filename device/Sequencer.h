@@ -1,9 +1,9 @@
 #pragma once
 
+#include "MidiState.h"
 #include "Song.h"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,18 +11,10 @@
 
 namespace md {
 
-// What the events before a position left behind on each channel: what a synthesizer
-// must be told to sound at that position as it would have after playing up to it.
-struct ChaseState {
-    struct Channel {
-        std::array<int16_t, 128> cc;   // -1: never set
-        int16_t program = -1;
-        int32_t pitchBend = -1;
-        int16_t pressure = -1;
-        Channel() { cc.fill(-1); }
-    };
-    std::array<Channel, 16> channels;
-    std::vector<uint32_t> sysex;       // Song::sysex indices, in order
+// What the events before a position left on the synthesizer.
+struct Chase {
+    MidiState state;
+    std::vector<std::size_t> passOn;   // events the synthesizer keeps itself, in order
 };
 
 // The play cursor over a loaded Song, in sample frames. It only tells which events are
@@ -61,8 +53,9 @@ public:
     // Moves on; a burst of events still being sent at the end keeps the position there.
     void advance(int64_t frames) { position_ = std::min(position_ + frames, length_); }
 
-    // Controller, program, pitch bend and sysex state left by the events before the cursor.
-    ChaseState chase() const;
+    // The state the events before the cursor leave, from `powerOn`. Pedals are left up:
+    // the notes they held are not sounding at the cursor.
+    Chase chase(const MidiState& powerOn) const;
 
     int64_t frameOf(int64_t timeNs) const;
 

@@ -1,34 +1,24 @@
 #include "SynthDevice.h"
 
+#include "ChannelSync.h"
 #include "FluidApi.h"
-
 #include "MidiFile.h"
 #include "Sequencer.h"
 #include "SoundFont.h"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <future>
 #include <mutex>
-#include <thread>
 #include <utility>
-#include <vector>
 
 namespace md {
 
 namespace {
 
-constexpr int kChannels = 16;
-constexpr int kDrumChannel = 9;
-// Channels beyond the piece's 16 that only hold a preset each, so that its samples stay
-// loaded (see preloadPresets); FluidSynth takes channel counts in steps of 16.
-constexpr int kSynthChannels = 256;
-constexpr int kDrumBank = 128;
 // FluidSynth renders in blocks of 64 frames and carries what the events of a block do to
 // its voices through a queue of fixed size. A burst of hundreds of notes at one instant
 // would overflow it and leave voices that never end, so events are spread out: at most
@@ -37,194 +27,96 @@ constexpr int kSynthBlock = 64;
 constexpr int kMaxEventsPerBlock = 128;
 // After the last voice ends, reverb and chorus still ring: keep rendering this long.
 constexpr double kEffectsTailSeconds = 1.5;
-// Output drivers tried in turn; PipeWire desktops serve the PulseAudio one.
-constexpr std::array kDrivers{"pulseaudio", "alsa"};
-
-// What the synthesizer holds for a channel before any piece has touched it.
-struct ChannelDefaults {
-    std::array<int, 128> cc{};
-    int sfont = 0, bank = 0, program = 0;
-};
-
-bool isDataEntryOrParameter(int cc)
-{
-    return cc == 6 || cc == 38 || (cc >= 96 && cc <= 101);
-}
-
-int64_t nowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-const std::string kOutputLost = "the audio output stopped working (was the device removed?); "
-                                "open the file again to retry";
+// A lost output is tried again at most this often, however often play is asked for.
+constexpr auto kOutputRetry = std::chrono::seconds(1);
 
 } // namespace
 
-// What the audio driver's thread calls back into. It outlives the device when an output
-// has to be abandoned: a driver whose thread is stuck in the sound system cannot be
-// deleted without waiting for it, so it is handed to a thread of its own to finish, and
-// the link stops reaching the device.
-struct OutputLink {
-    std::mutex lock;
-    SynthDevice::Impl* device = nullptr;   // null once abandoned
-    std::atomic<int64_t> lastCallbackMs{0};
-};
-
-struct SynthDevice::Impl {
+struct SynthDevice::Impl final : AudioSource {
     SynthOptions options;
     fluid_settings_t* settings = nullptr;
     fluid_synth_t* synth = nullptr;
-    fluid_audio_driver_t* driver = nullptr;
-    OutputLink* link = nullptr;                      // with `driver`
+    std::unique_ptr<ChannelSync> channels;   // made with the synthesizer
     std::once_flag preparing;
     std::shared_future<std::string> soundFontLoad;   // empty string: loaded; set by prepare()
-    std::array<ChannelDefaults, kChannels> defaults{};
-    bool defaultsTaken = false;
     int soundFontId = -1;
-    int heldPresets = 0;   // holder channels in use, from kChannels on
 
-    // Everything below is shared with the audio callback and guarded by `lock`.
+    // The output is made, kept and let go on the thread that gives the commands, never
+    // with `lock` held: its own thread may be waiting for `lock` inside pull().
+    std::unique_ptr<AudioOutput> output;
+    std::chrono::steady_clock::time_point lastOutputAttempt{};
+
+    // Everything below is shared with the audio thread and guarded by `lock`.
     mutable std::mutex lock;
     Sequencer sequencer;
+    MidiState live;                 // what the piece has set so far, as the synthesizer holds it
     Mode mode = Mode::NotOpen;
     bool resetBeforePlay = false;   // channels must be set to the position's state first
     int64_t tailFrames = 0;         // frames still to render after the last voice ended
     int64_t synthFrames = 0;        // frames the synthesizer has rendered, for its block grid
     int eventsThisBlock = 0;        // events sent since the synthesizer last began a block
-    std::array<int, kChannels> pressure{};   // channel pressure last sent (no getter for it)
     std::string error;
-    bool outputLost = false;        // the device was closed because its output died
+    std::string outputError;
 
     // --- called with `lock` held ---
     void releaseAll()
     {
-        // Sustain and sostenuto off first: a note held by a pedal ignores note-off.
-        for (int ch = 0; ch < kChannels; ++ch) {
-            fl().fluid_synth_cc(synth, ch, 64, 0);
-            fl().fluid_synth_cc(synth, ch, 66, 0);
-        }
-        fl().fluid_synth_all_notes_off(synth, -1);
+        channels->releaseAll(live);
         tailFrames = static_cast<int64_t>(options.sampleRate * kEffectsTailSeconds);
     }
 
     void send(const MidiEvent& e)
     {
+        const Song& song = *sequencer.song();
         const int ch = e.status & 0x0F;
-        switch (e.status & 0xF0) {
-        case 0x80: fl().fluid_synth_noteoff(synth, ch, e.data1); break;
-        case 0x90:
-            if (e.data2 == 0)
-                fl().fluid_synth_noteoff(synth, ch, e.data1);
-            else
-                fl().fluid_synth_noteon(synth, ch, e.data1, e.data2);
+        switch (live.fold(e, song, channels->powerOn())) {
+        case MidiState::Effect::Note:
+            switch (e.status & 0xF0) {
+            case 0x80: fl().fluid_synth_noteoff(synth, ch, e.data1); break;
+            case 0x90:
+                if (e.data2 == 0)
+                    fl().fluid_synth_noteoff(synth, ch, e.data1);
+                else
+                    fl().fluid_synth_noteon(synth, ch, e.data1, e.data2);
+                break;
+            case 0xA0: fl().fluid_synth_key_pressure(synth, ch, e.data1, e.data2); break;
+            case 0xB0: fl().fluid_synth_cc(synth, ch, e.data1, e.data2); break;
+            default: break;
+            }
             break;
-        case 0xA0: fl().fluid_synth_key_pressure(synth, ch, e.data1, e.data2); break;
-        case 0xB0: fl().fluid_synth_cc(synth, ch, e.data1, e.data2); break;
-        case 0xC0: fl().fluid_synth_program_change(synth, ch, e.data1); break;
-        case 0xD0:
-            fl().fluid_synth_channel_pressure(synth, ch, e.data1);
-            pressure[static_cast<std::size_t>(ch)] = e.data1;
-            break;
-        case 0xE0: fl().fluid_synth_pitch_bend(synth, ch, (e.data2 << 7) | e.data1); break;
-        case 0xF0: sendSysex(e.sysex); break;
-        default: break;
+        case MidiState::Effect::Channel: channels->sync(live, ch); break;
+        case MidiState::Effect::Module: channels->syncAll(live); break;
+        case MidiState::Effect::PassOn: channels->passOn(e, song); break;
+        case MidiState::Effect::None: break;
         }
     }
 
-    void sendSysex(uint32_t index)
-    {
-        const Song& song = *sequencer.song();
-        if (index >= song.sysex.size() || song.sysex[index].empty())
-            return;
-        const auto& body = song.sysex[index];
-        fl().fluid_synth_sysex(synth, reinterpret_cast<const char*>(body.data()),
-                          static_cast<int>(body.size()), nullptr, nullptr, nullptr, 0);
-    }
-
-    // Puts every channel into the state the piece has at the cursor: the synthesizer's
-    // defaults, then what the events before the cursor changed. Voices still releasing
-    // are left alone, so nothing clicks; and only what differs is sent, since every
-    // controller change reaches each of those voices.
+    // Puts the synthesizer into the state the piece has at the cursor: power-on, then what
+    // the events before the cursor set. Voices still releasing are left alone, so nothing
+    // clicks, and only what differs is sent.
     void resetChannelsToCursor()
     {
-        const ChaseState state = sequencer.chase();
-        for (uint32_t index : state.sysex)
-            sendSysex(index);
-        for (int ch = 0; ch < kChannels; ++ch) {
-            const auto c = static_cast<std::size_t>(ch);
-            const ChannelDefaults& d = defaults[c];
-            const ChaseState::Channel& chased = state.channels[c];
-            if (state.sysex.empty())
-                fl().fluid_synth_set_channel_type(synth, ch, ch == kDrumChannel ? CHANNEL_TYPE_DRUM
-                                                                           : CHANNEL_TYPE_MELODIC);
-            auto setCc = [&](int cc) {
-                const auto i = static_cast<std::size_t>(cc);
-                const int wanted = chased.cc[i] >= 0 ? chased.cc[i] : d.cc[i];
-                int now = -1;
-                if (fl().fluid_synth_get_cc(synth, ch, cc, &now) != FLUID_OK || now != wanted)
-                    fl().fluid_synth_cc(synth, ch, cc, wanted);
-            };
-            for (int cc = 0; cc < 120; ++cc) {
-                // Pedals stay up: the notes they held are not sounding at the new position.
-                if (!isDataEntryOrParameter(cc) && cc != 64 && cc != 66)
-                    setCc(cc);
-            }
-            // Parameter numbers before the data they select.
-            for (int cc : {99, 98, 101, 100, 6, 38}) {
-                if (chased.cc[static_cast<std::size_t>(cc)] >= 0)
-                    setCc(cc);
-            }
-            int sfont = 0, bank = 0, program = 0;
-            fl().fluid_synth_get_program(synth, ch, &sfont, &bank, &program);
-            if (chased.program >= 0)
-                fl().fluid_synth_program_change(synth, ch, chased.program);
-            else if (sfont != d.sfont || bank != d.bank || program != d.program)
-                fl().fluid_synth_program_select(synth, ch, d.sfont, d.bank, d.program);
-            const int bend = chased.pitchBend >= 0 ? chased.pitchBend : 8192;
-            int nowBend = -1;
-            if (fl().fluid_synth_get_pitch_bend(synth, ch, &nowBend) != FLUID_OK || nowBend != bend)
-                fl().fluid_synth_pitch_bend(synth, ch, bend);
-            int sens = -1;
-            if (chased.cc[6] < 0
-                && (fl().fluid_synth_get_pitch_wheel_sens(synth, ch, &sens) != FLUID_OK
-                    || sens != 2))
-                fl().fluid_synth_pitch_wheel_sens(synth, ch, 2);
-            const int wantedPressure = chased.pressure >= 0 ? chased.pressure : 0;
-            if (pressure[c] != wantedPressure) {
-                fl().fluid_synth_channel_pressure(synth, ch, wantedPressure);
-                pressure[c] = wantedPressure;
-            }
-        }
+        Chase chase = sequencer.chase(channels->powerOn());
+        channels->undoPassedOn();
+        for (std::size_t index : chase.passOn)
+            channels->passOn(sequencer.song()->events[index], *sequencer.song());
+        live = std::move(chase.state);
+        channels->syncAll(live);
     }
 
-    void takeDefaults()
-    {
-        for (int ch = 0; ch < kChannels; ++ch) {
-            ChannelDefaults& d = defaults[static_cast<std::size_t>(ch)];
-            for (int cc = 0; cc < 128; ++cc)
-                fl().fluid_synth_get_cc(synth, ch, cc, &d.cc[static_cast<std::size_t>(cc)]);
-            fl().fluid_synth_get_program(synth, ch, &d.sfont, &d.bank, &d.program);
-        }
-        defaultsTaken = true;
-    }
-
-    // Renders `frames` frames into the `count` buffers of `out` (already zeroed),
-    // sending each event at its frame. The caller holds `lock`.
-    void renderLocked(int count, float** out, int frames)
+    // Renders `frames` frames, sending each event at its frame. Returns false when it
+    // rendered nothing because nothing sounds.
+    bool renderLocked(float* left, float* right, int frames)
     {
         const bool playing = mode == Mode::Playing;
         if (!playing) {
             if (fl().fluid_synth_get_active_voice_count(synth) > 0) {
                 tailFrames = static_cast<int64_t>(options.sampleRate * kEffectsTailSeconds);
             } else if (tailFrames <= 0) {
-                return;   // silence costs nothing while stopped
+                return false;   // silence costs nothing while stopped
             }
             tailFrames -= frames;
         }
-        std::array<float*, 8> chunkOut{};
-        count = std::min<int>(count, static_cast<int>(chunkOut.size()));
         int done = 0;
         while (done < frames) {
             int chunk = frames - done;
@@ -246,10 +138,9 @@ struct SynthDevice::Impl {
                     chunk = static_cast<int>(sequencer.framesUntilNext(chunk));
                 }
             }
-            for (int i = 0; i < count; ++i)
-                chunkOut[static_cast<std::size_t>(i)] = out[i] + done;
+            float* out[2] = {left + done, right + done};
             // The outputs double as effects buffers, so reverb and chorus are mixed in.
-            fl().fluid_synth_process(synth, chunk, count, chunkOut.data(), count, chunkOut.data());
+            fl().fluid_synth_process(synth, chunk, 2, out, 2, out);
             // A block began in this chunk if it started on the grid or crossed it: the
             // events sent so far have reached their voices.
             if (synthFrames % kSynthBlock == 0 || synthFrames % kSynthBlock + chunk > kSynthBlock)
@@ -259,94 +150,13 @@ struct SynthDevice::Impl {
                 sequencer.advance(chunk);
             done += chunk;
         }
+        return true;
     }
 
-    static int audioCallback(void* data, int len, int /*nfx*/, float** /*fx*/, int nout, float** out)
+    bool pull(float* left, float* right, int frames) override
     {
-        auto* link = static_cast<OutputLink*>(data);
-        link->lastCallbackMs.store(nowMs(), std::memory_order_relaxed);
-        std::lock_guard linkGuard(link->lock);
-        if (Impl* self = link->device) {
-            std::lock_guard guard(self->lock);
-            self->renderLocked(nout, out, len);
-        }
-        return FLUID_OK;
-    }
-
-    // Lets go of the output. A healthy driver is deleted at once; one whose thread has
-    // stopped calling back may be stuck in the sound system, so it is deleted by a
-    // thread of its own, and never touches this device again.
-    void dropOutput(bool stuck)
-    {
-        if (!driver)
-            return;
-        {
-            std::lock_guard linkGuard(link->lock);
-            link->device = nullptr;
-        }
-        fluid_audio_driver_t* old = driver;
-        OutputLink* oldLink = link;
-        driver = nullptr;
-        link = nullptr;
-        auto finish = [old, oldLink] {
-            fl().delete_fluid_audio_driver(old);
-            delete oldLink;
-        };
-        if (stuck)
-            std::thread(finish).detach();
-        else
-            finish();
-    }
-
-    // True when the output has not called back for longer than it may: the device was
-    // removed, the sound server went away, or the driver gave up.
-    bool outputStalled() const
-    {
-        return driver && options.outputStallMs > 0
-            && nowMs() - link->lastCallbackMs.load(std::memory_order_relaxed) > options.outputStallMs;
-    }
-
-    // Samples are loaded only for presets some channel has selected, and loaded by the
-    // thread that selects them: for the piece's own program changes that would be the
-    // audio thread, reading the disk mid-piece. So at open, on the caller's thread, each
-    // preset the piece may ask for is selected on a spare channel that keeps it loaded.
-    void preloadPresets(const Song& song)
-    {
-        std::vector<std::pair<int, int>> wanted;   // (bank, program)
-        auto want = [&](int bank, int program) {
-            if (std::find(wanted.begin(), wanted.end(), std::pair{bank, program}) == wanted.end())
-                wanted.emplace_back(bank, program);
-        };
-        for (const ChannelDefaults& d : defaults)
-            want(d.bank, d.program);
-        std::array<int, kChannels> bankOf{};
-        for (const MidiEvent& e : song.events) {
-            const int ch = e.status & 0x0F;
-            if ((e.status & 0xF0) == 0xB0 && e.data1 == 0) {
-                bankOf[static_cast<std::size_t>(ch)] = e.data2;
-            } else if ((e.status & 0xF0) == 0xC0) {
-                if (ch == kDrumChannel) {
-                    want(kDrumBank, e.data1);
-                    want(kDrumBank, 0);   // where FluidSynth falls back to
-                } else {
-                    want(bankOf[static_cast<std::size_t>(ch)], e.data1);
-                    want(0, e.data1);
-                }
-            }
-        }
-        int held = 0;
-        for (const auto& [bank, program] : wanted) {
-            if (kChannels + held >= kSynthChannels)
-                break;
-            const int holder = kChannels + held;
-            if (fl().fluid_synth_program_select(synth, holder, soundFontId, bank, program)
-                == FLUID_OK)
-                ++held;
-        }
-        // Let go of what the last piece held only now, so shared samples stay loaded.
-        for (int ch = kChannels + held; ch < kChannels + heldPresets; ++ch)
-            fl().fluid_synth_unset_program(synth, ch);
-        heldPresets = held;
+        std::lock_guard guard(lock);
+        return synth && renderLocked(left, right, frames);
     }
 
     void prepare();
@@ -363,25 +173,37 @@ struct SynthDevice::Impl {
         return soundFontLoad.get();
     }
 
-    std::string openOutput()
+    // Makes sure there is an output; returns why there is none.
+    std::string ensureOutput()
     {
-        if (!options.realtime || driver)
+        if (!options.realtime || output)
             return {};
-        fl().fluid_settings_setint(settings, "audio.period-size", 128);
-        fl().fluid_settings_setint(settings, "audio.periods", 3);
-        auto* newLink = new OutputLink;
-        newLink->device = this;
-        newLink->lastCallbackMs = nowMs();
-        for (const char* name : kDrivers) {
-            fl().fluid_settings_setstr(settings, "audio.driver", name);
-            driver = fl().new_fluid_audio_driver2(settings, &Impl::audioCallback, newLink);
-            if (driver) {
-                link = newLink;
-                return {};
-            }
+        std::string why;
+        lastOutputAttempt = std::chrono::steady_clock::now();
+        output = options.output ? options.output(*this, why)
+                                : openSystemOutput(*this, settings, options.outputStallMs, why);
+        return output ? std::string() : why;
+    }
+
+    // Lets go of an output that is gone for good, keeping the piece: it stops, and the
+    // next play tries the output again.
+    void noticeLostOutput()
+    {
+        if (!output)
+            return;
+        std::string why = output->lost();
+        if (why.empty())
+            return;
+        output.reset();
+        std::lock_guard guard(lock);
+        if (mode == Mode::Playing || mode == Mode::Paused) {
+            releaseAll();
+            mode = Mode::Stopped;
         }
-        delete newLink;
-        return "no audio output device could be opened (tried PulseAudio and ALSA)";
+        if (mode != Mode::NotOpen) {
+            std::fprintf(stderr, "mellowdeck: %s\n", why.c_str());
+            outputError = error = std::move(why);
+        }
     }
 
     bool fail(std::string message)
@@ -390,15 +212,13 @@ struct SynthDevice::Impl {
         return false;
     }
 
-    bool failNotOpen() { return fail(outputLost ? kOutputLost : "no device is open"); }
-
     // Prev, Next and the seek buttons: release what sounds, move the cursor (clamped to
     // the piece) and stop there; the next Play sets the channels for that position.
     bool moveTo(int64_t frame)
     {
         std::lock_guard guard(lock);
         if (mode == Mode::NotOpen)
-            return failNotOpen();
+            return fail("no device is open");
         releaseAll();
         sequencer.seek(frame);
         resetBeforePlay = true;
@@ -445,11 +265,10 @@ void SynthDevice::Impl::prepare()
             // full scale; 0.4 is closer to other players and still leaves a dense piece
             // headroom.
             fl().fluid_settings_setnum(settings, "synth.gain", 0.4);
-            // Load a preset's samples when a channel selects it, not every sample of the
-            // SoundFont at start-up: FluidR3_GM keeps about 140 MB of samples resident
-            // otherwise.
+            // Load a preset's samples when it is needed, not every sample of the SoundFont
+            // at start-up: FluidR3_GM keeps about 140 MB of samples resident otherwise.
+            // Open holds the presets of the piece (ChannelSync::holdPresets).
             fl().fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
-            fl().fluid_settings_setint(settings, "synth.midi-channels", kSynthChannels);
             synth = settings ? fl().new_fluid_synth(settings) : nullptr;
             if (!synth)
                 return "the synthesizer could not be created";
@@ -458,11 +277,8 @@ void SynthDevice::Impl::prepare()
             soundFontId = fl().fluid_synth_sfload(synth, path.c_str(), 1);
             if (soundFontId == FLUID_FAILED)
                 return "cannot load the SoundFont " + path + "; " + missingSoundFontMessage();
-            // Only the piece's channels start with a preset; the holders get theirs at
-            // open.
-            for (int ch = kChannels; ch < kSynthChannels; ++ch)
-                fl().fluid_synth_unset_program(synth, ch);
-            takeDefaults();
+            channels = std::make_unique<ChannelSync>(synth, soundFontId);
+            live = channels->powerOn();
             return {};
         }).share();
     });
@@ -470,9 +286,10 @@ void SynthDevice::Impl::prepare()
 
 SynthDevice::~SynthDevice()
 {
-    d->dropOutput(d->outputStalled());
+    d->output.reset();
     if (d->soundFontLoad.valid())
         d->soundFontLoad.wait();
+    d->channels.reset();
     if (d->synth)
         fl().delete_fluid_synth(d->synth);
     if (d->settings)
@@ -482,8 +299,7 @@ SynthDevice::~SynthDevice()
 bool SynthDevice::open(const std::string& path)
 {
     close();
-    if (d->outputStalled())
-        d->dropOutput(true);   // a new output is tried below
+    d->noticeLostOutput();
     if (std::string problem = d->soundFontError(); !problem.empty())
         return d->fail(std::move(problem));
 
@@ -492,9 +308,9 @@ bool SynthDevice::open(const std::string& path)
         return d->fail(std::move(loaded.error));
     auto song = std::make_shared<const Song>(std::move(*loaded.song));
 
-    if (std::string problem = d->openOutput(); !problem.empty())
+    if (std::string problem = d->ensureOutput(); !problem.empty())
         return d->fail(std::move(problem));
-    d->preloadPresets(*song);
+    d->channels->holdPresets(*song);
 
     Sequencer prepared;
     prepared.load(std::move(song), d->options.sampleRate);
@@ -503,7 +319,7 @@ bool SynthDevice::open(const std::string& path)
     d->mode = Mode::Stopped;
     d->resetBeforePlay = true;
     d->error.clear();
-    d->outputLost = false;
+    d->outputError.clear();
     return true;
 }
 
@@ -512,20 +328,34 @@ bool SynthDevice::close()
     std::shared_ptr<const Song> old;   // freed after the lock is let go
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->failNotOpen();
-    if (d->synth && d->defaultsTaken)
+        return d->fail("no device is open");
+    if (d->channels)
         d->releaseAll();
     old = d->sequencer.song();
     d->sequencer.clear();
     d->mode = Mode::NotOpen;
+    d->outputError.clear();
     return true;
 }
 
 bool SynthDevice::play()
 {
+    d->noticeLostOutput();
+    std::string problem;
+    if (d->options.realtime && !d->output && mode() != Mode::NotOpen) {
+        // An output that was lost is tried again, but not more than once a second,
+        // however often a loop asks.
+        if (std::chrono::steady_clock::now() - d->lastOutputAttempt >= kOutputRetry)
+            problem = d->ensureOutput();
+        else
+            problem = outputError();
+    }
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->failNotOpen();
+        return d->fail("no device is open");
+    d->outputError = problem;
+    if (!problem.empty())
+        return d->fail(std::move(problem));
     if (d->mode == Mode::Playing)
         return true;
     if (d->resetBeforePlay) {
@@ -540,7 +370,7 @@ bool SynthDevice::stop()
 {
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->failNotOpen();
+        return d->fail("no device is open");
     d->releaseAll();
     d->mode = Mode::Stopped;
     return true;
@@ -550,7 +380,7 @@ bool SynthDevice::pause()
 {
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
-        return d->failNotOpen();
+        return d->fail("no device is open");
     if (d->mode == Mode::Playing) {
         d->releaseAll();
         d->mode = Mode::Paused;
@@ -576,21 +406,9 @@ bool SynthDevice::seek(int64_t ms)
 
 Mode SynthDevice::mode() const
 {
-    // The mode is asked for regularly while the window runs; that is where a dead
-    // output is noticed, and the device closed with a message that says so.
-    if (d->outputStalled()) {
-        d->dropOutput(true);
-        std::lock_guard guard(d->lock);
-        if (d->mode != Mode::NotOpen) {
-            d->releaseAll();
-            d->sequencer.clear();
-            d->mode = Mode::NotOpen;
-        }
-        d->error = kOutputLost;
-        d->outputLost = true;
-        std::fprintf(stderr, "mellowdeck: %s\n", kOutputLost.c_str());
-        return Mode::NotOpen;
-    }
+    // The mode is asked for regularly while the window runs; that is where a lost output
+    // is noticed.
+    d->noticeLostOutput();
     std::lock_guard guard(d->lock);
     return d->mode;
 }
@@ -611,16 +429,18 @@ std::string SynthDevice::errorMessage() const
     return d->error;
 }
 
+std::string SynthDevice::outputError() const
+{
+    std::lock_guard guard(d->lock);
+    return d->outputError;
+}
+
 void SynthDevice::render(float* left, float* right, int frames)
 {
     std::fill(left, left + frames, 0.0f);
     std::fill(right, right + frames, 0.0f);
     (void)d->soundFontError();
-    if (!d->synth)
-        return;
-    float* out[2] = {left, right};
-    std::lock_guard guard(d->lock);
-    d->renderLocked(2, out, frames);
+    d->pull(left, right, frames);
 }
 
 double SynthDevice::sampleRate() const

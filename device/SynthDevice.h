@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AudioOutput.h"
 #include "Device.h"
 #include "Song.h"
 
@@ -15,10 +16,11 @@ struct SynthOptions {
     // false: no audio output; the owner pulls audio with render() (tests, offline rendering).
     bool realtime = true;
     double sampleRate = 44100.0;
-    // An output that has not asked for audio for this long is taken for dead (device
-    // removed, sound server gone): the device closes with a message, and the next open
-    // tries the output again. 0 never gives up.
+    // An output of FluidSynth's drivers that has not asked for audio for this long is taken
+    // for lost (device removed). 0 never gives up.
     int outputStallMs = 2000;
+    // Where the sound goes when `realtime`; unset: the system's output.
+    OutputFactory output;
     // false: the synthesizer is made and the SoundFont loaded in the background from
     // construction on. true: that starts at prepare(), or at the first call that needs them.
     bool prepareLater = false;
@@ -51,6 +53,7 @@ public:
     int64_t positionMs() const override;
     int64_t lengthMs() const override;
     std::string errorMessage() const override;
+    std::string outputError() const override;
 
     // Renders the next `frames` frames into two planar buffers (offline use; with a
     // realtime output the audio callback does this).
