@@ -20,5 +20,7 @@ MD_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev
 # What the tests need beyond that: clang's libFuzzer, a virtual X server, audio capture tools.
 MD_TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xdotool x11-utils sox alsa-utils desktop-file-utils appstream python3
                   libx11-6 libxfixes3)
+# What scripts/package needs beyond the build: dpkg-shlibdeps, and file to find the binaries.
+MD_PACKAGE_PACKAGES=(dpkg-dev file)
 
 md_jobs() { nproc 2>/dev/null || echo 2; }
