@@ -287,6 +287,8 @@ void frmMidiPlayer::connectHandlers()
             [c](int& cancel) { md::MMControl1_StopClick(*c, cancel); });
     connect(&c->MMControl1, &md::MultimediaControl::StatusUpdate, this,
             [c] { md::MMControl1_StatusUpdate(*c); });
+    connect(&c->MMControl1, &md::MultimediaControl::OutputChanged, this,
+            [c] { md::MMControl1_OutputChanged(*c); });
     connect(image1, &links::PictureLink::clicked, this, [this] { links::Image1_Click(this, *m_shell); });
     connect(image2, &links::PictureLink::clicked, this, [this] { links::Image2_Click(this, *m_shell); });
 }

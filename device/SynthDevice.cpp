@@ -10,7 +10,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <future>
 #include <mutex>
 #include <utility>
@@ -200,10 +199,8 @@ struct SynthDevice::Impl final : AudioSource {
             releaseAll();
             mode = Mode::Stopped;
         }
-        if (mode != Mode::NotOpen) {
-            std::fprintf(stderr, "mellowdeck: %s\n", why.c_str());
+        if (mode != Mode::NotOpen)
             outputError = error = std::move(why);
-        }
     }
 
     bool fail(std::string message)

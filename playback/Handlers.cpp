@@ -101,4 +101,17 @@ void MMControl1_StatusUpdate(PlayerControls& c)
     c.MMControl1.setUpdateInterval(0);
 }
 
+void MMControl1_OutputChanged(PlayerControls& c)
+{
+    const QString path = c.MMControl1.fileName();
+    const QString why = c.MMControl1.outputError();
+    if (why.isEmpty()) {
+        showElided(c.lblFileName, path, path);
+        return;
+    }
+    const QString line = QStringLiteral("[no audio output] ") + path;
+    showElided(c.lblFileName, line, why);
+    qWarning().noquote() << line + QStringLiteral(": ") + why;
+}
+
 } // namespace md

@@ -23,4 +23,7 @@ void MMControl1_StopClick(PlayerControls& c, int& cancel);
 // checked, again each time it has stopped.
 void MMControl1_StatusUpdate(PlayerControls& c);
 
+// The control's sound output was lost, or came back: the file name box says so.
+void MMControl1_OutputChanged(PlayerControls& c);
+
 } // namespace md

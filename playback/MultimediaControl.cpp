@@ -269,6 +269,12 @@ void MultimediaControl::refreshButtons()
     m_buttons[Stop]->setEnabled(playing);
     m_buttons[Record]->setEnabled(false);
     m_buttons[Eject]->setEnabled(false);
+
+    const QString outputError = m_device ? QString::fromStdString(m_device->outputError()) : QString();
+    if (outputError != m_outputError) {
+        m_outputError = outputError;
+        emit OutputChanged();
+    }
 }
 
 void MultimediaControl::resizeEvent(QResizeEvent*)

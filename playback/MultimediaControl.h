@@ -26,6 +26,7 @@ class MultimediaControl : public QWidget {
     Q_PROPERTY(int UpdateInterval READ updateInterval WRITE setUpdateInterval)
     Q_PROPERTY(int Error READ error)
     Q_PROPERTY(QString ErrorMessage READ errorMessage)
+    Q_PROPERTY(QString OutputError READ outputError NOTIFY OutputChanged)
 
 public:
     // Values of Error.
@@ -76,6 +77,10 @@ public:
     int error() const { return m_error; }
     QString errorMessage() const { return m_errorMessage; }
 
+    // Why the open piece cannot be heard (its sound output was lost, or could not be had
+    // again), or empty; the next Play tries the output again.
+    QString outputError() const { return m_outputError; }
+
     QAbstractButton* button(Button which) const { return m_buttons[which]; }
 
     QSize sizeHint() const override { return {236, 25}; }
@@ -87,6 +92,8 @@ signals:
     void StopClick(int& cancel);
     // Raised every UpdateInterval milliseconds while it is non-zero.
     void StatusUpdate();
+    // Raised when OutputError changes.
+    void OutputChanged();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -104,8 +111,10 @@ private:
     int m_updateInterval = 0;
     int m_error = NoError;
     QString m_errorMessage;
+    QString m_outputError;
     QTimer m_statusTimer{this};
-    // The device stops by itself at the end of a piece; this keeps the buttons honest.
+    // The device stops by itself at the end of a piece, and may lose its output: this keeps
+    // the buttons and OutputError honest.
     QTimer m_modeWatch{this};
     std::array<QAbstractButton*, kButtonCount> m_buttons{};
 };
