@@ -9,96 +9,55 @@
 #include <string>
 #include <vector>
 
-// A sequencer device that plays nothing: it records every command, in order, into a log
-// that outlives it, follows the mode rules of the real device and fails on request.
+// A sequencer device that plays nothing: it logs every command, in order, into a log that
+// outlives it, follows the real device's mode rules and fails on request.
 class FakeDevice final : public md::Device {
 public:
     using Log = std::vector<std::string>;
-
-    explicit FakeDevice(std::shared_ptr<Log> log = std::make_shared<Log>()) : m_log(std::move(log)) {}
-
-    // Scripting.
-    std::set<std::string> failing;   // command names ("open", "play"...) that fail
-    std::string failMessage = "scripted failure";
+    std::shared_ptr<Log> log = std::make_shared<Log>();
+    std::set<std::string> failing;   // commands ("open", "play"...) that fail
     md::Mode currentMode = md::Mode::NotOpen;
-    int64_t position = 0;
-    int64_t length = 10000;
-    // Called with each command's log entry before it is carried out, so a test can note
-    // the state of the control at that moment.
-    std::function<void(const std::string&)> onCommand;
+    int64_t position = 0, length = 10000;
+    std::string output;              // what outputError() says
+    // Called with each log entry as it is made, to note the state of the control then.
+    std::function<void(std::string&)> onCommand;
 
-    std::shared_ptr<Log> log() const { return m_log; }
-
-    bool open(const std::string& path) override
-    {
-        if (!record("open " + path))
-            return refuse(md::Mode::NotOpen);
-        currentMode = md::Mode::Stopped;
-        position = 0;
-        return true;
-    }
-    bool close() override { return change("close", md::Mode::NotOpen); }
-    bool play() override { return change("play", md::Mode::Playing); }
-    bool stop() override { return change("stop", md::Mode::Stopped); }
-    bool pause() override { return change("pause", md::Mode::Paused); }
+    bool open(const std::string& path) override { return act("open " + path, md::Mode::Stopped, 0); }
+    bool close() override { return act("close", md::Mode::NotOpen, position); }
+    bool play() override { return act("play", md::Mode::Playing, position); }
+    bool stop() override { return act("stop", md::Mode::Stopped, position); }
+    bool pause() override { return act("pause", md::Mode::Paused, position); }
     bool prev() override
     {
-        const bool ok = change("prev", currentMode == md::Mode::Playing ? md::Mode::Stopped : currentMode);
-        if (ok)
-            position = 0;
-        return ok;
+        return act("prev", currentMode == md::Mode::Playing ? md::Mode::Stopped : currentMode, 0);
     }
-    bool next() override
-    {
-        const bool ok = change("next", md::Mode::Stopped);
-        if (ok)
-            position = length;
-        return ok;
-    }
+    bool next() override { return act("next", md::Mode::Stopped, length); }
     bool seek(int64_t ms) override
     {
-        const bool ok = change("seek " + std::to_string(ms), md::Mode::Stopped);
-        if (ok)
-            position = std::clamp<int64_t>(ms, 0, length);
-        return ok;
+        return act("seek " + std::to_string(ms), md::Mode::Stopped, std::clamp<int64_t>(ms, 0, length));
     }
-
     md::Mode mode() const override { return currentMode; }
     int64_t positionMs() const override { return position; }
     int64_t lengthMs() const override { return length; }
     std::string errorMessage() const override { return m_error; }
+    std::string outputError() const override { return output; }
 
 private:
-    bool record(const std::string& entry)
+    bool act(const std::string& entry, md::Mode next, int64_t at)
     {
-        m_log->push_back(entry);
+        log->push_back(entry);
         if (onCommand)
-            onCommand(entry);
+            onCommand(log->back());
         const std::string name = entry.substr(0, entry.find(' '));
-        if (failing.count(name)) {
-            m_error = failMessage;
-            return false;
-        }
-        return true;
-    }
-    bool refuse(md::Mode mode)
-    {
-        currentMode = mode;
-        return false;
-    }
-    // Like the real device, every command but open needs an open device.
-    bool change(const std::string& entry, md::Mode next)
-    {
-        if (!record(entry))
-            return false;
-        if (currentMode == md::Mode::NotOpen && entry != "close") {
-            m_error = "no device open";
+        if (failing.count(name) || (currentMode == md::Mode::NotOpen && name != "open" && name != "close")) {
+            m_error = failing.count(name) ? "scripted failure" : "no device open";
+            if (name == "open")
+                currentMode = md::Mode::NotOpen;
             return false;
         }
         currentMode = next;
+        position = at;
         return true;
     }
-
-    std::shared_ptr<Log> m_log;
     std::string m_error;
 };

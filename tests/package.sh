@@ -24,6 +24,10 @@ for f in bin/mellowdeck bin/mellowdeck-render share/applications/$id.desktop \
          share/icons/hicolor/scalable/apps/mellowdeck.svg share/mellowdeck/mellowdeck-demo.mid; do
     [ -s "/usr/$f" ] && dpkg -S "/usr/$f" | grep -qx "mellowdeck: /usr/$f" || fail "/usr/$f is not installed by the package"
 done
+# What desktops read: a warning counts as a mistake too, pedantic notes are let through.
+out="$(desktop-file-validate /usr/share/applications/$id.desktop 2>&1)" && [ -z "$out" ] || fail "desktop-file-validate: $out"
+out="$(appstreamcli validate --no-net --no-color /usr/share/metainfo/$id.metainfo.xml 2>&1)" &&
+    ! grep -qE '^[EWI]:' <<<"$out" || fail "appstreamcli: $out"
 # The renderer finds FluidSynth and a SoundFont that the package's dependencies brought.
 /usr/bin/mellowdeck-render /usr/share/mellowdeck/mellowdeck-demo.mid "$out/demo.wav"
 sox "$out/demo.wav" -n stat 2>&1 | awk '/^RMS +amplitude/ { ok = $3 > 0.001 } END { exit !ok }' ||

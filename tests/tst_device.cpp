@@ -1,0 +1,326 @@
+// The sequencer device rendered offline with the tests' own SoundFont: notes at their
+// tempo-map times, the end reported, every pass of a loop sounding like the first whatever
+// the piece sets after its notes, nothing left sounding, presets held, a lost output.
+
+#include "Support.h"
+
+#include <QTest>
+
+#include <atomic>
+#include <map>
+#include <random>
+#include <thread>
+
+using namespace test;
+using md::Mode;
+
+namespace {
+
+// 441 ticks to the quarter at 120 bpm: a tick is 50 frames.
+constexpr int kTick = 50;
+
+// Notes one after another, so each can be heard alone: A4 on channel 0 (never bent), E4 on
+// channel 1 bent a semitone up, then a chord on channel 0 with C4 on channel 2 and a drum.
+// `after` comes once they have ended.
+QByteArray piece(const QByteArray& after = {})
+{
+    return smf(0, 441, {track(noteOn(0, 0, 69) + noteOff(100, 0, 69)
+                              + ev(0, {0xE1, 0, 0x60}) + noteOn(0, 1, 64) + noteOff(100, 1, 64)
+                              + noteOn(0, 0, 76) + noteOn(0, 0, 81) + noteOn(0, 2, 60) + noteOn(0, 9, 40)
+                              + noteOff(100, 0, 76) + noteOff(0, 0, 81) + noteOff(0, 2, 60) + noteOff(0, 9, 40)
+                              + after, 20)});
+}
+
+// Renders until the device stops by itself; returns what it rendered.
+std::vector<float> playThrough(md::SynthDevice& device)
+{
+    std::vector<float> out;
+    while (device.mode() == Mode::Playing && out.size() < 10 * 44100) {
+        const std::vector<float> block = render(device, kBlock);
+        out.insert(out.end(), block.begin(), block.end());
+    }
+    return out;
+}
+
+// Hz of the tone in [from, to), from its rising zero crossings.
+double frequency(const std::vector<float>& s, std::size_t from, std::size_t to)
+{
+    std::size_t first = 0, last = 0, count = 0;
+    for (std::size_t i = from + 1; i < to; ++i) {
+        if (s[i - 1] <= 0 && s[i] > 0) {
+            const std::size_t at = i;
+            first = count++ == 0 ? at : first;
+            last = at;
+        }
+    }
+    return count < 2 ? 0 : (count - 1) * kRate / double(last - first);
+}
+
+struct FakeOutput : md::AudioOutput {
+    std::string* why;
+    explicit FakeOutput(std::string* w) : why(w) {}
+    std::string lost() const override { return *why; }
+};
+
+} // namespace
+
+class TestDevice : public QObject {
+    Q_OBJECT
+
+private slots:
+    void notesAtTheirTimesAndTheEndReported()
+    {
+        Files files;
+        // Two notes at 120 bpm, then the tempo doubles for two more.
+        const QByteArray notes = noteOn(0, 0, 69) + noteOff(100, 0, 69) + noteOn(341, 0, 69) + noteOff(100, 0, 69)
+            + ev(341, {0xFF, 0x51, 3, 0x03, 0xD0, 0x90}) + noteOn(0, 0, 69) + noteOff(100, 0, 69)
+            + noteOn(341, 0, 69) + noteOff(100, 0, 69);
+        md::SynthDevice device(offline());
+        QVERIFY(device.open(files.write("t.mid", smf(0, 441, {track(notes, 341)})).toStdString()));
+        QVERIFY(device.play());
+        std::vector<float> s;
+        int64_t stoppedAt = -1;
+        while (s.size() < 80000 && stoppedAt < 0) {
+            const auto block = render(device, kBlock);
+            s.insert(s.end(), block.begin(), block.end());
+            if (device.mode() == Mode::Stopped)
+                stoppedAt = int64_t(s.size());
+        }
+        const int64_t length = 44100 + 882 * kTick / 2;
+        QCOMPARE(device.lengthFrames(), length);
+        QVERIFY2(stoppedAt >= length && stoppedAt < length + kBlock, qPrintable(QString::number(stoppedAt)));
+        QCOMPARE(device.positionFrames(), length);
+        for (int64_t at : {0, 22050, 44100, 44100 + 441 * kTick / 2}) {
+            std::size_t onset = std::size_t(at);
+            while (onset < s.size() && std::abs(s[onset]) < 1e-3f)
+                ++onset;
+            // FluidSynth starts notes on its 64-frame grid; then the attack rises.
+            QVERIFY2(int64_t(onset) - at < kBlock + 16, qPrintable(QStringLiteral("%1 sounds at %2").arg(at).arg(onset)));
+            QVERIFY(peak(s, std::size_t(std::max<int64_t>(0, at - 200)), std::size_t(at)) < 1e-6f);
+        }
+    }
+
+    void passesSoundAlike_data()
+    {
+        QTest::addColumn<QByteArray>("after");
+        const auto cc = [](int ch, int n, int v) { return ev(0, {0xB0 | ch, n, v}); };
+        const auto rpn = [&](int ch, int lsb, int value) { return cc(ch, 101, 0) + cc(ch, 100, lsb) + cc(ch, 6, value); };
+        QTest::newRow("controllers") << cc(0, 7, 30) + cc(1, 11, 40) + cc(2, 10, 0) + cc(0, 1, 127);
+        QTest::newRow("program") << ev(0, {0xC0, 5});
+        QTest::newRow("pitch bend") << ev(0, {0xE0, 0x7F, 0x7F});
+        QTest::newRow("bend range") << rpn(1, 0, 7);
+        QTest::newRow("fine tuning") << rpn(2, 1, 80);
+        QTest::newRow("coarse tuning") << rpn(2, 2, 69);
+        QTest::newRow("sound parameter") << cc(0, 99, 120) + cc(0, 98, 48) + cc(0, 6, 70);
+        QTest::newRow("mono and omni off") << cc(0, 126, 1) + cc(0, 124, 0);
+        QTest::newRow("tuning standard") << sysex(0, bytes({0x7E, 0x7F, 8, 8, 3, 0x7F, 0x7F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+        QTest::newRow("GS drum part") << sysex(0, bytes({0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18}));
+        QTest::newRow("GS scale tuning") << sysex(0, bytes({0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+        QTest::newRow("master tuning") << sysex(0, bytes({0x7F, 0x7F, 4, 4, 0, 0x70}));
+        QTest::newRow("XG drum bank") << sysex(0, bytes({0x43, 0x10, 0x4C, 0, 0, 0x7E, 0})) + cc(0, 0, 127) + ev(0, {0xC0, 0});
+    }
+
+    // A loop restarts with Prev and Play; what the piece set after its notes must not reach
+    // the next pass, nor the next piece opened.
+    void passesSoundAlike()
+    {
+        QFETCH(QByteArray, after);
+        Files files;
+        md::SynthDevice device(offline());
+        QVERIFY(device.open(files.write("a.mid", piece(after)).toStdString()));
+        QVERIFY(device.play());
+        const std::vector<float> first = playThrough(device);
+        QVERIFY(device.prev() && device.play());
+        const std::vector<float> second = playThrough(device);
+        QVERIFY(device.open(files.write("b.mid", piece()).toStdString()) && device.play());
+        const std::vector<float> reopened = playThrough(device);
+        // The A4 alone: the rewind leaves unbent channels in tune.
+        QVERIFY(std::abs(frequency(second, 500, 4500) - 440.0) < 0.5);
+        // The first voices of a synthesizer start a little differently: compare past attacks.
+        for (const auto* pass : {&second, &reopened}) {
+            float worst = 0;
+            for (std::size_t i = 300; i < 15000; ++i)
+                worst = std::max(worst, std::abs((*pass)[i] - first[i]) * (i % 5000 > 300));
+            QVERIFY2(worst < 1e-5f * peak(first), qPrintable(QStringLiteral("differs by %1 of %2").arg(worst).arg(peak(first))));
+        }
+    }
+
+    void nothingSoundsAfter_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("pedal");
+        for (const char* command : {"stop", "pause", "prev", "next", "close"}) {
+            QTest::addRow("%s", command) << command << false;
+            QTest::addRow("%s, pedal held", command) << command << true;
+        }
+    }
+
+    void nothingSoundsAfter()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, pedal);
+        Files files;
+        const QByteArray held = (pedal ? ev(0, {0xB0, 64, 127}) + ev(0, {0xB0, 66, 127}) : QByteArray())
+            + noteOn(0, 0, 69) + noteOn(0, 1, 72) + noteOff(2, 0, 69);
+        md::SynthDevice device(offline());
+        QVERIFY(device.open(files.write("h.mid", smf(0, 441, {track(held, 2000)})).toStdString()));
+        QVERIFY(device.play());
+        QVERIFY(peak(render(device, 4410)) > 0.01f);
+        const int64_t position = device.positionFrames();
+        const std::map<QString, bool (md::SynthDevice::*)()> commands{
+            {"stop", &md::SynthDevice::stop}, {"pause", &md::SynthDevice::pause}, {"prev", &md::SynthDevice::prev},
+            {"next", &md::SynthDevice::next}, {"close", &md::SynthDevice::close}};
+        QVERIFY((device.*commands.at(command))());
+        render(device, 2048);
+        QCOMPARE(device.activeVoices(), 0);
+        QVERIFY(peak(render(device, 4410)) < 1e-6f);   // the reverb keeps a trace against denormals
+        if (command == "pause") {   // and Play goes on from where it was
+            QCOMPARE(device.positionFrames(), position);
+            QVERIFY(device.play());
+            render(device, 441);
+            QCOMPARE(device.positionFrames(), position + 441);
+        }
+    }
+
+    // Every voice sounding, and thousands of controller changes at the instant the notes
+    // end: FluidSynth's queue of voice updates would overflow and lose the note-offs,
+    // unless the device spreads a burst over several blocks.
+    void burstLeavesNothingSounding()
+    {
+        Files files;
+        QByteArray notes, changes, offs;
+        for (int ch = 0; ch < 16; ++ch) {
+            for (int key = 40; key < 56; ++key) {
+                notes += noteOn(0, ch, key);
+                offs += noteOff(0, ch, key);
+            }
+        }
+        for (int i = 0; i < 3000; ++i)
+            changes += ev(i == 0 ? 20 : 0, {0xB0 | (i % 16), 7, i % 128});
+        md::SynthDevice device(offline());
+        QVERIFY(device.open(files.write("burst.mid", smf(0, 441, {track(notes + changes + offs, 8000)})).toStdString()));
+        QVERIFY(device.play());
+        render(device, 22050);
+        QCOMPARE(device.activeVoices(), 0);
+    }
+
+    // Whatever the piece selects was loaded at open: the audio thread reads no samples, so
+    // a SoundFont that went away after open changes nothing.
+    void presetsHeldFromOpen()
+    {
+        Files files;
+        QFile::copy(QStringLiteral(MELLOWDECK_TEST_SOUNDFONT), files.dir.filePath("font.sf2"));
+        md::SynthDevice device(offline(files.dir.filePath("font.sf2").toStdString()));
+        const QByteArray notes = sysex(0, bytes({0x7E, 0x7F, 9, 1})) + ev(0, {0xC0, 5}) + noteOn(0, 0, 69)
+            + noteOff(100, 0, 69) + ev(0, {0xC0, 9}) + noteOn(0, 0, 69) + noteOff(100, 0, 69);
+        QVERIFY(device.open(files.write("p.mid", smf(0, 441, {track(notes, 10)})).toStdString()));
+        QVERIFY(QFile::resize(files.dir.filePath("font.sf2"), 0));
+        for (int pass = 0; pass < 2; ++pass) {
+            QVERIFY(device.prev() && device.play());
+            const std::vector<float> s = playThrough(device);
+            QVERIFY(peak(s, 1000, 4000) > 0.01f && peak(s, 6000, 9000) > 0.01f);
+        }
+    }
+
+    // A lost output keeps the piece; Play tries the output again, not more than once a second.
+    void lostOutputKeepsThePiece()
+    {
+        Files files;
+        std::string why;
+        int made = 0;
+        bool refuse = false;
+        md::SynthOptions options = offline();
+        options.realtime = true;
+        options.output = [&](md::AudioSource&, std::string& error) -> std::unique_ptr<md::AudioOutput> {
+            if (refuse) {
+                error = "no sound server";
+                return nullptr;
+            }
+            ++made;
+            return std::make_unique<FakeOutput>(&why);
+        };
+        md::SynthDevice device(options);
+        QVERIFY(device.open(files.write("l.mid", piece()).toStdString()) && device.play());
+        why = "the device went away";
+        QCOMPARE(device.mode(), Mode::Stopped);
+        QCOMPARE(device.outputError(), why);
+        QVERIFY(device.song());
+        refuse = true;
+        QVERIFY(!device.play());
+        QCOMPARE(device.outputError(), why);   // too soon to try again
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        QVERIFY(!device.play());
+        QCOMPARE(device.outputError(), std::string("no sound server"));
+        refuse = false;
+        why.clear();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        QVERIFY(device.play());
+        QCOMPARE(device.mode(), Mode::Playing);
+        QCOMPARE(device.outputError(), std::string());
+        QCOMPARE(made, 2);
+    }
+
+    void failuresAreReported_data()
+    {
+        QTest::addColumn<QString>("soundFont");
+        QTest::addColumn<bool>("noOutput");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no SoundFont") << "/nonexistent.sf2" << false << piece() << "cannot load the SoundFont";
+        QTest::newRow("no output") << "" << true << piece() << "no sound server";
+        QTest::newRow("not MIDI") << "" << false << QByteArray("hello") << "not a MIDI file";
+    }
+
+    void failuresAreReported()
+    {
+        QFETCH(QString, soundFont);
+        QFETCH(bool, noOutput);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, reason);
+        Files files;
+        md::SynthOptions options = offline(soundFont.isEmpty() ? MELLOWDECK_TEST_SOUNDFONT : soundFont.toStdString());
+        options.realtime = noOutput;
+        options.output = [](md::AudioSource&, std::string& error) -> std::unique_ptr<md::AudioOutput> {
+            error = "no sound server";
+            return nullptr;
+        };
+        md::SynthDevice device(options);
+        QVERIFY(!device.open(files.write("f.mid", file).toStdString()));
+        QCOMPARE(device.mode(), Mode::NotOpen);
+        QVERIFY2(device.errorMessage().find(reason.toStdString()) != std::string::npos, device.errorMessage().c_str());
+        QVERIFY(!device.play());
+    }
+
+    // Commands from one thread while another renders; ThreadSanitizer runs this case.
+    void threads()
+    {
+        Files files;
+        md::SynthDevice device(offline());
+        QVERIFY(device.open(files.write("t.mid", piece()).toStdString()));
+        std::atomic<bool> done{false};
+        std::thread audio([&] {
+            while (!done)
+                render(device, 256);
+        });
+        std::mt19937 random(7);
+        for (int i = 0; i < 3000; ++i) {
+            switch (random() % 6) {
+            case 0: device.play(); break;
+            case 1: device.stop(); break;
+            case 2: device.prev(); break;
+            case 3: device.pause(); break;
+            case 4: device.seek(random() % 1000); break;
+            default: QVERIFY(device.positionFrames() <= device.lengthFrames()); break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        device.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        done = true;
+        audio.join();
+        QCOMPARE(device.activeVoices(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevice)
+#include "tst_device.moc"

@@ -1,0 +1,336 @@
+// The handlers, the multimedia control and the Open dialog, over a device that logs commands.
+
+#include "FakeDevice.h"
+#include "Handlers.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using md::MultimediaControl;
+Q_DECLARE_METATYPE(md::Mode)
+
+namespace {
+
+// The controls the handlers touch, set up as the window sets them up.
+struct Rig {
+    FakeDevice* device = new FakeDevice;
+    std::shared_ptr<FakeDevice::Log> log = device->log;
+    QWidget window;
+    MultimediaControl* mm = new MultimediaControl(std::unique_ptr<md::Device>(device), &window);
+    md::CommonDialog* dialog = new md::CommonDialog(&window);
+    QPushButton* btnStart = new QPushButton(&window);
+    QPushButton* btnStop = new QPushButton(&window);
+    QCheckBox* chkLoopSounds = new QCheckBox(&window);
+    QLabel* lblFileName = new QLabel(QStringLiteral("[none]"), &window);
+    md::PlayerControls c{*mm, *dialog, *btnStart, *btnStop, *chkLoopSounds, *lblFileName};
+    std::optional<QString> choice;   // what the user picks in the dialog; nothing: Cancel
+
+    Rig()
+    {
+        dialog->setChooser([this](QFileDialog&) { return choice; });
+        btnStart->setEnabled(false);
+        btnStop->setEnabled(false);
+        lblFileName->setGeometry(56, 72, 195, 17);
+        QObject::connect(mm, &MultimediaControl::OutputChanged, [this] { md::MMControl1_OutputChanged(c); });
+        // Each command is logged with the poll interval in force when it came.
+        device->onCommand = [this](std::string& entry) { entry += " @" + std::to_string(mm->updateInterval()); };
+    }
+    void load(const QString& path, md::Mode mode, int interval)
+    {
+        mm->setFileName(path);
+        mm->setCommand(QStringLiteral("Open"));
+        device->currentMode = mode;
+        mm->setUpdateInterval(interval);
+        log->clear();
+    }
+    QStringList commands() const
+    {
+        QStringList out;
+        for (const std::string& e : *log)
+            out << QString::fromStdString(e);
+        return out;
+    }
+    QString enabledButtons() const
+    {
+        QStringList on;
+        for (QAbstractButton* b : mm->findChildren<QAbstractButton*>())
+            if (b->isEnabled())
+                on << b->objectName();
+        return on.join(' ');
+    }
+};
+
+} // namespace
+
+class TestPlayback : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openSequence_data()
+    {
+        QTest::addColumn<QString>("loaded");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("nothing loaded") << "" << "/m/a.mid" << QStringList{"open /m/a.mid @0"};
+        QTest::newRow("another one playing") << "/m/a.mid" << "/m/b.rmi" << QStringList{"close @0", "open /m/b.rmi @0"};
+        // Choosing the loaded piece again leaves it ready at its beginning, not closed for good.
+        QTest::newRow("the same again") << "/m/a.mid" << "/m/a.mid" << QStringList{"close @0", "open /m/a.mid @0"};
+    }
+
+    void openSequence()
+    {
+        QFETCH(QString, loaded);
+        QFETCH(QString, chosen);
+        QFETCH(QStringList, expected);
+        Rig rig;
+        if (!loaded.isEmpty())
+            rig.load(loaded, md::Mode::Playing, md::kPollMs);
+        rig.mm->setDeviceType(QStringLiteral("CDAudio"));
+        rig.choice = chosen;
+        md::mnuFileOpen_Click(rig.c);
+        QCOMPARE(rig.commands(), expected);
+        QVERIFY(rig.mm->wait());
+        QCOMPARE(rig.mm->deviceType(), QStringLiteral("Sequencer"));
+        QCOMPARE(rig.mm->mode(), int(md::Mode::Stopped));
+        QCOMPARE(rig.mm->updateInterval(), 0);
+        QVERIFY(rig.btnStart->isEnabled() && rig.btnStop->isEnabled());
+        QCOMPARE(rig.lblFileName->text(), chosen);
+    }
+
+    void cancelChangesNothing()
+    {
+        Rig rig;
+        rig.load(QStringLiteral("/m/a.mid"), md::Mode::Playing, md::kPollMs);
+        md::mnuFileOpen_Click(rig.c);
+        QVERIFY(rig.commands().isEmpty());
+        QCOMPARE(rig.mm->mode(), int(md::Mode::Playing));
+        QCOMPARE(rig.mm->updateInterval(), md::kPollMs);
+        QVERIFY(!rig.mm->wait() && !rig.btnStart->isEnabled());
+        QCOMPARE(rig.lblFileName->text(), QStringLiteral("[none]"));
+    }
+
+    // A file that does not open, and an output that is lost, are said in the label.
+    void labelSaysWhatWentWrong()
+    {
+        Rig rig;
+        rig.device->failing = {"open"};
+        rig.choice = QStringLiteral("/m/notes.txt");
+        QTest::ignoreMessage(QtWarningMsg, "[cannot open] /m/notes.txt: scripted failure");
+        md::mnuFileOpen_Click(rig.c);
+        QCOMPARE(rig.lblFileName->text(), QStringLiteral("[cannot open] /m/notes.txt"));
+        QCOMPARE(rig.lblFileName->toolTip(), QStringLiteral("scripted failure"));
+        QVERIFY(rig.btnStart->isEnabled());
+
+        rig.device->failing.clear();
+        rig.choice = QStringLiteral("/m/a.mid");
+        md::mnuFileOpen_Click(rig.c);
+        QCOMPARE(rig.lblFileName->text(), QStringLiteral("/m/a.mid"));
+        QSignalSpy changed(rig.mm, &MultimediaControl::OutputChanged);
+        rig.device->output = "the sound server went away";
+        QTest::ignoreMessage(QtWarningMsg, "[no audio output] /m/a.mid: the sound server went away");
+        QTRY_COMPARE(changed.count(), 1);   // noticed without any command
+        QCOMPARE(rig.lblFileName->text(), QStringLiteral("[no audio output] /m/a.mid"));
+        QCOMPARE(rig.lblFileName->toolTip(), QStringLiteral("the sound server went away"));
+        rig.device->output.clear();
+        rig.mm->setCommand(QStringLiteral("Play"));
+        QCOMPARE(rig.lblFileName->text(), QStringLiteral("/m/a.mid"));
+    }
+
+    void transport_data()
+    {
+        QTest::addColumn<int>("interval");   // before
+        QTest::addColumn<Qt::CheckState>("loop");
+        QTest::addColumn<md::Mode>("mode");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("after");
+        const auto on = Qt::Checked, off = Qt::Unchecked;
+        const QStringList stopPrev{"stop @0", "prev @0"}, prevPlay{"prev @55", "play @55"};
+        using M = md::Mode;
+        QTest::newRow("Start arms") << 0 << off << M::Stopped << "btnStart" << QStringList{} << 55;
+        QTest::newRow("Start while armed") << 55 << on << M::Playing << "btnStart" << QStringList{} << 55;
+        QTest::newRow("control's Play arms") << 0 << off << M::Stopped << "PlayClick" << QStringList{} << 55;
+        QTest::newRow("Stop while armed") << 55 << on << M::Playing << "btnStop" << stopPrev << 0;
+        QTest::newRow("Stop while stopped") << 0 << off << M::Stopped << "btnStop" << stopPrev << 0;
+        QTest::newRow("control's Stop") << 55 << on << M::Playing << "StopClick" << stopPrev << 0;
+        QTest::newRow("poll, looping, stopped") << 55 << on << M::Stopped << "poll" << prevPlay << 55;
+        QTest::newRow("poll, looping, playing") << 55 << on << M::Playing << "poll" << QStringList{} << 55;
+        QTest::newRow("poll, looping, paused") << 55 << on << M::Paused << "poll" << QStringList{} << 55;
+        QTest::newRow("poll, once") << 55 << off << M::Playing << "poll" << prevPlay << 0;
+        QTest::newRow("poll, greyed box plays once") << 55 << Qt::PartiallyChecked << M::Stopped << "poll" << prevPlay << 0;
+    }
+
+    void transport()
+    {
+        QFETCH(int, interval);
+        QFETCH(Qt::CheckState, loop);
+        QFETCH(md::Mode, mode);
+        QFETCH(QString, event);
+        QFETCH(QStringList, expected);
+        QFETCH(int, after);
+        Rig rig;
+        rig.chkLoopSounds->setTristate(true);
+        rig.chkLoopSounds->setCheckState(loop);
+        rig.load(QStringLiteral("/m/a.mid"), mode, interval);
+        int cancel = 0;
+        if (event == "btnStart")
+            md::btnStart_Click(rig.c);
+        else if (event == "btnStop")
+            md::btnStop_Click(rig.c);
+        else if (event == "PlayClick")
+            md::MMControl1_PlayClick(rig.c, cancel);
+        else if (event == "StopClick")
+            md::MMControl1_StopClick(rig.c, cancel);
+        else
+            md::MMControl1_StatusUpdate(rig.c);
+        QCOMPARE(rig.commands(), expected);
+        QCOMPARE(rig.mm->updateInterval(), after);
+        QCOMPARE(cancel, 0);
+    }
+
+    void startAndStopNeedAFileName()
+    {
+        Rig rig;
+        rig.mm->setUpdateInterval(md::kPollMs);
+        md::btnStop_Click(rig.c);
+        md::btnStart_Click(rig.c);
+        QVERIFY(rig.commands().isEmpty());
+        QCOMPARE(rig.mm->updateInterval(), md::kPollMs);
+    }
+
+    // Play and Stop raise PlayClick and StopClick before they act, and heed a cancel.
+    void controlButtons_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<md::Mode>("mode");
+        QTest::addColumn<int>("cancel");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("Play") << "Play" << md::Mode::Stopped << 0 << QStringList{"PlayClick", "play @0"};
+        QTest::newRow("Play cancelled") << "Play" << md::Mode::Stopped << 1 << QStringList{"PlayClick"};
+        QTest::newRow("Stop") << "Stop" << md::Mode::Playing << 0 << QStringList{"StopClick", "stop @0"};
+        QTest::newRow("Next") << "Next" << md::Mode::Stopped << 0 << QStringList{"next @0"};
+        QTest::newRow("Pause") << "Pause" << md::Mode::Playing << 0 << QStringList{"pause @0"};
+        QTest::newRow("Back") << "Back" << md::Mode::Stopped << 0 << QStringList{"seek 4000 @0"};
+        QTest::newRow("Step") << "Step" << md::Mode::Playing << 0 << QStringList{"seek 6000 @0"};
+    }
+
+    void controlButtons()
+    {
+        QFETCH(QString, button);
+        QFETCH(md::Mode, mode);
+        QFETCH(int, cancel);
+        QFETCH(QStringList, expected);
+        Rig rig;
+        rig.load(QStringLiteral("/m/a.mid"), mode, 0);
+        rig.device->position = 5000;
+        auto ask = [&](const char* name) {
+            return [&, name](int& flag) {
+                rig.log->push_back(name);
+                flag = cancel;
+            };
+        };
+        connect(rig.mm, &MultimediaControl::PlayClick, this, ask("PlayClick"));
+        connect(rig.mm, &MultimediaControl::StopClick, this, ask("StopClick"));
+        auto* b = rig.mm->findChild<QAbstractButton*>(button);
+        QTRY_VERIFY(b->isEnabled());
+        QTest::mouseClick(b, Qt::LeftButton);
+        QCOMPARE(rig.commands(), expected);
+    }
+
+    void buttonsFollowTheMode_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("enabled");
+        QTest::newRow("nothing open") << "Close" << "";
+        QTest::newRow("stopped") << "Stop" << "Prev Next Play Back Step";
+        QTest::newRow("playing") << "Play" << "Prev Next Pause Back Step Stop";
+        QTest::newRow("paused") << "Pause" << "Prev Next Play Back Step";
+    }
+
+    void buttonsFollowTheMode()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, enabled);
+        Rig rig;
+        rig.load(QStringLiteral("/m/a.mid"), md::Mode::Stopped, 0);
+        rig.mm->setCommand(QStringLiteral("Play"));
+        rig.mm->setCommand(command);
+        QCOMPARE(rig.enabledButtons(), enabled);
+        rig.mm->setCommand(QStringLiteral("Play"));
+        rig.device->currentMode = md::Mode::Stopped;   // the piece ran out by itself
+        QTRY_COMPARE(rig.enabledButtons(), QStringLiteral("Prev Next Play Back Step"));
+    }
+
+    void updateIntervalRaisesStatusUpdate()
+    {
+        Rig rig;
+        QSignalSpy spy(rig.mm, &MultimediaControl::StatusUpdate);
+        rig.mm->setProperty("UpdateInterval", 20);
+        QTRY_VERIFY(spy.count() >= 3);
+        rig.mm->setUpdateInterval(0);
+        const auto seen = spy.count();
+        QTest::qWait(100);
+        QCOMPARE(spy.count(), seen);
+        // Start pressed while armed must not put off the next poll.
+        auto* timer = rig.mm->findChild<QTimer*>(QStringLiteral("StatusTimer"));
+        rig.mm->setUpdateInterval(3000);
+        QTest::qWait(500);
+        rig.mm->setUpdateInterval(3000);
+        QVERIFY(timer->remainingTime() < 2700);
+    }
+
+    void dialogListsMidiFilesWhateverTheirCase()
+    {
+        QTemporaryDir dir;
+        for (const char* name : {"a.mid", "B.MID", "c.Rmi", "notes.txt", "e.midi"})
+            QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
+        md::CommonDialog d;
+        d.setFilter(QStringLiteral("MIDI Files (*.mid,*.rmi)|*.mid;*.rmi|"));
+        QFileDialog dialog;
+        dialog.setFilter(dialog.filter() | QDir::CaseSensitive);
+        d.configure(dialog);
+        dialog.setDirectory(dir.path());
+        dialog.show();
+        auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+        const auto listed = [&] {
+            QStringList names;
+            for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+                const QModelIndex i = view->model()->index(row, 0, view->rootIndex());
+                if (i.flags() & Qt::ItemIsEnabled)
+                    names << i.data().toString();
+            }
+            names.sort(Qt::CaseInsensitive);
+            return names;
+        };
+        QTRY_COMPARE(listed(), (QStringList{"a.mid", "B.MID", "c.Rmi"}));
+    }
+
+    // Cancel is an error and keeps the last name, which the dialog offers again next time.
+    void dialogCancelAndLastChoice()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("song.mid"));
+        md::CommonDialog d;
+        d.setChooser([&](QFileDialog&) { return std::optional<QString>(song); });
+        d.setAction(md::CommonDialog::ActionOpen);
+        QCOMPARE(d.error(), int(md::CommonDialog::NoError));
+        QStringList offered;
+        d.setChooser([&](QFileDialog& dialog) -> std::optional<QString> {
+            offered = dialog.selectedFiles();
+            return std::nullopt;
+        });
+        d.setAction(md::CommonDialog::ActionOpen);
+        QCOMPARE(d.error(), int(md::CommonDialog::CancelError));
+        QCOMPARE(d.fileName(), song);
+        QCOMPARE(offered, QStringList{song});
+    }
+};
+
+QTEST_MAIN(TestPlayback)
+#include "tst_playback.moc"
