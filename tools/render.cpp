@@ -77,9 +77,9 @@ int main(int argc, char** argv)
     for (const std::string& warning : song->warnings)
         std::printf("repaired: %s\n", warning.c_str());
 
-    // Everything the loops play, then the release and reverb tail, unless capped.
-    const double planned = maxSeconds > 0 ? maxSeconds : length * static_cast<double>(loops) + 2.0;
-    const auto total = static_cast<int64_t>(std::ceil(planned * rate));
+    // Every loop, then two seconds of release and reverb tail; or as long as asked.
+    const int64_t tail = static_cast<int64_t>(2.0 * rate);
+    int64_t total = maxSeconds > 0 ? static_cast<int64_t>(std::ceil(maxSeconds * rate)) : INT64_MAX;
     md::WavWriter wav;
     if (!wav.open(files[1], static_cast<int>(rate))) {
         std::fprintf(stderr, "%s: cannot write the WAV file\n", files[1].c_str());
@@ -88,22 +88,28 @@ int main(int argc, char** argv)
     constexpr int kBlock = 64;
     float left[kBlock], right[kBlock];
     long plays = 1;
+    int64_t done = 0;
     device.play();
-    for (int64_t done = 0; done < total; done += kBlock) {
-        if (device.mode() == md::Mode::Stopped && plays < loops) {
-            device.prev();
-            device.play();
-            ++plays;
+    while (done < total) {
+        if (device.mode() == md::Mode::Stopped) {
+            if (plays < loops) {
+                device.prev();
+                device.play();
+                ++plays;
+            } else if (maxSeconds <= 0) {
+                total = std::min(total, done + tail);
+            }
         }
         const int n = static_cast<int>(std::min<int64_t>(kBlock, total - done));
         device.render(left, right, n);
         wav.write(left, right, n);
+        done += n;
     }
     if (!wav.finish()) {
         std::fprintf(stderr, "%s: cannot write the WAV file\n", files[1].c_str());
         return 1;
     }
-    std::printf("rendered %.3f s (%ld play(s)) to %s\n", static_cast<double>(total) / rate, plays,
+    std::printf("rendered %.3f s (%ld play(s)) to %s\n", static_cast<double>(done) / rate, plays,
                 files[1].c_str());
     return 0;
 }
