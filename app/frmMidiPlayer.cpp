@@ -219,11 +219,16 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     btnStart->setObjectName(QStringLiteral("btnStart"));
     btnStart->setEnabled(false);
     btnStart->setGeometry(twips(1320, 120, 615, 435));
+    // The two buttons carry no text; these tell them apart on hover and to a screen reader.
+    btnStart->setToolTip(QStringLiteral("Start"));
+    btnStart->setAccessibleName(QStringLiteral("Start"));
 
     auto* btnStop = new QPushButton(client);
     btnStop->setObjectName(QStringLiteral("btnStop"));
     btnStop->setEnabled(false);
     btnStop->setGeometry(twips(1920, 120, 375, 435));
+    btnStop->setToolTip(QStringLiteral("Stop"));
+    btnStop->setAccessibleName(QStringLiteral("Stop"));
 
     setTabOrder(mmControl1, chkLoopSounds);
     setTabOrder(chkLoopSounds, btnStart);
