@@ -1,6 +1,7 @@
 #include "frmMidiPlayer.h"
 
 #include "Assets.h"
+#include "BusService.h"
 #include "Handlers.h"
 #include "Links.h"
 #include "PictureLink.h"
@@ -294,6 +295,11 @@ void frmMidiPlayer::connectHandlers()
             [c] { md::MMControl1_StatusUpdate(*c); });
     connect(image1, &links::PictureLink::clicked, this, [this] { links::Image1_Click(this, *m_shell); });
     connect(image2, &links::PictureLink::clicked, this, [this] { links::Image2_Click(this, *m_shell); });
+}
+
+void frmMidiPlayer::offerMediaControls()
+{
+    mpris::offer(*m_controls, *this, *findChild<QAction*>(QStringLiteral("mnuFileExit")));
 }
 
 void frmMidiPlayer::mnuFileExit_Click()
