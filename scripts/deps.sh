@@ -17,8 +17,9 @@ md_install_packages() {
 # What it takes to build and play.
 MD_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev
                    libfluidsynth-dev libfontconfig-dev timgm6mb-soundfont fonts-dejavu-core)
-# What the tests need beyond that: clang's libFuzzer, a virtual X server, audio capture tools.
+# What the tests need beyond that: clang's libFuzzer, a virtual X server, audio capture tools,
+# a private session bus (dbus-run-session).
 MD_TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xdotool x11-utils sox alsa-utils desktop-file-utils appstream python3
-                  libx11-6 libxfixes3)
+                  libx11-6 libxfixes3 dbus-daemon)
 
 md_jobs() { nproc 2>/dev/null || echo 2; }
