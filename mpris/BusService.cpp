@@ -5,29 +5,12 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QFileInfo>
 #include <QWidget>
 
 namespace mpris {
 
-namespace {
-
-// Whether the desktop runs a session bus: named in the environment, or the user's bus at its
-// usual place. Asked for a bus with neither, D-Bus would start one of its own for the X
-// display ("autolaunch"): a daemon that outlives the player, which the desktop never asked for.
-bool sessionBusRuns()
-{
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS") ||
-           (!runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus")));
-}
-
-} // namespace
-
 bool offer(md::PlayerControls& controls, QWidget& window, QAction& exit)
 {
-    if (!sessionBusRuns())
-        return false;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
