@@ -78,6 +78,11 @@ QPointer<frmMidiPlayer> startPlayer()
     md::SynthDevice* synth = device.get();
     QPointer<frmMidiPlayer> window = new frmMidiPlayer(std::move(device), displayFont);
     window->show();
-    new AfterFirstShow(window->windowHandle(), [synth] { synth->prepare(); });
+    // Connecting to the session bus for the media keys waits for the same reason.
+    new AfterFirstShow(window->windowHandle(), [synth, window] {
+        synth->prepare();
+        if (window)
+            window->offerMediaControls();
+    });
     return window;
 }

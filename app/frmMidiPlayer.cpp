@@ -1,6 +1,7 @@
 #include "frmMidiPlayer.h"
 
 #include "Assets.h"
+#include "BusService.h"
 #include "Handlers.h"
 #include "Links.h"
 #include "PictureLink.h"
@@ -219,11 +220,16 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     btnStart->setObjectName(QStringLiteral("btnStart"));
     btnStart->setEnabled(false);
     btnStart->setGeometry(twips(1320, 120, 615, 435));
+    // The two buttons carry no text; these tell them apart on hover and to a screen reader.
+    btnStart->setToolTip(QStringLiteral("Start"));
+    btnStart->setAccessibleName(QStringLiteral("Start"));
 
     auto* btnStop = new QPushButton(client);
     btnStop->setObjectName(QStringLiteral("btnStop"));
     btnStop->setEnabled(false);
     btnStop->setGeometry(twips(1920, 120, 375, 435));
+    btnStop->setToolTip(QStringLiteral("Stop"));
+    btnStop->setAccessibleName(QStringLiteral("Stop"));
 
     setTabOrder(mmControl1, chkLoopSounds);
     setTabOrder(chkLoopSounds, btnStart);
@@ -291,6 +297,11 @@ void frmMidiPlayer::connectHandlers()
             [c] { md::MMControl1_OutputChanged(*c); });
     connect(image1, &links::PictureLink::clicked, this, [this] { links::Image1_Click(this, *m_shell); });
     connect(image2, &links::PictureLink::clicked, this, [this] { links::Image2_Click(this, *m_shell); });
+}
+
+void frmMidiPlayer::offerMediaControls()
+{
+    mpris::offer(*m_controls, *this, *findChild<QAction*>(QStringLiteral("mnuFileExit")));
 }
 
 void frmMidiPlayer::mnuFileExit_Click()

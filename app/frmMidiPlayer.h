@@ -26,6 +26,10 @@ public:
                   links::ShellOpener* shell = nullptr, QWidget* parent = nullptr);
     ~frmMidiPlayer() override;
 
+    // Offers the transport on the session bus (MPRIS) for media keys, the desktop's media
+    // controls and playerctl; does nothing without a session bus.
+    void offerMediaControls();
+
 private:
     void buildMenu();
     void connectHandlers();

@@ -175,7 +175,7 @@ void MultimediaControl::setCommand(const QString& command)
 
     const QString word = command.trimmed().toLower();
     static const QStringList known = {"open", "close", "play", "prev", "stop",
-                                      "pause", "next", "back", "step"};
+                                      "pause", "next", "back", "step", "seek"};
     if (!known.contains(word)) {
         fail(UnknownCommand, QStringLiteral("unknown command: \"%1\"").arg(command));
         return;
@@ -210,6 +210,8 @@ void MultimediaControl::setCommand(const QString& command)
         ok = m_device->seek(std::max<int64_t>(0, m_device->positionMs() - kStepMs));
     } else if (word == QLatin1String("step")) {
         ok = m_device->seek(m_device->positionMs() + kStepMs);
+    } else if (word == QLatin1String("seek")) {
+        ok = m_device->seek(m_to);
     }
     if (!ok)
         fail(DeviceError, QString::fromStdString(m_device->errorMessage()));
@@ -269,7 +271,10 @@ void MultimediaControl::refreshButtons()
     m_buttons[Stop]->setEnabled(playing);
     m_buttons[Record]->setEnabled(false);
     m_buttons[Eject]->setEnabled(false);
-
+    if (m != m_shownMode) {
+        m_shownMode = m;
+        emit ModeChange(static_cast<int>(m));
+    }
     const QString outputError = m_device ? QString::fromStdString(m_device->outputError()) : QString();
     if (outputError != m_outputError) {
         m_outputError = outputError;

@@ -23,6 +23,9 @@ class MultimediaControl : public QWidget {
     Q_PROPERTY(QString Command READ command WRITE setCommand)
     Q_PROPERTY(bool Wait READ wait WRITE setWait)
     Q_PROPERTY(int Mode READ mode)
+    Q_PROPERTY(qint64 Position READ position)
+    Q_PROPERTY(qint64 Length READ length)
+    Q_PROPERTY(qint64 To READ to WRITE setTo)
     Q_PROPERTY(int UpdateInterval READ updateInterval WRITE setUpdateInterval)
     Q_PROPERTY(int Error READ error)
     Q_PROPERTY(QString ErrorMessage READ errorMessage)
@@ -69,6 +72,14 @@ public:
 
     int mode() const;
 
+    // Milliseconds from the beginning of the piece, and its length; 0 with no device.
+    qint64 position() const { return m_device ? m_device->positionMs() : 0; }
+    qint64 length() const { return m_device ? m_device->lengthMs() : 0; }
+
+    // Where the "Seek" command moves the position to, in milliseconds.
+    qint64 to() const { return m_to; }
+    void setTo(qint64 ms) { m_to = ms; }
+
     // Milliseconds between StatusUpdate events, 0..65535 (0: none). Writing the value
     // already in force leaves the timer running on its current phase.
     int updateInterval() const { return m_updateInterval; }
@@ -92,6 +103,9 @@ signals:
     void StopClick(int& cancel);
     // Raised every UpdateInterval milliseconds while it is non-zero.
     void StatusUpdate();
+    // Raised when the control sees the device in a new mode: after a command, or within
+    // a quarter of a second of the device stopping by itself.
+    void ModeChange(int mode);
     // Raised when OutputError changes.
     void OutputChanged();
 
@@ -108,6 +122,8 @@ private:
     QString m_fileName;
     QString m_command;
     bool m_wait = false;
+    qint64 m_to = 0;
+    Mode m_shownMode = Mode::NotOpen;
     int m_updateInterval = 0;
     int m_error = NoError;
     QString m_errorMessage;
