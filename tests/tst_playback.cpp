@@ -60,9 +60,8 @@ struct Rig {
     {
         QStringList on;
         for (QAbstractButton* b : mm->findChildren<QAbstractButton*>())
-            if (b->isEnabled())
-                on << b->objectName();
-        return on.join(' ');
+            on << (b->isEnabled() ? b->objectName() : QString());
+        return on.join(' ').simplified();
     }
 };
 
@@ -309,26 +308,6 @@ private slots:
             return names;
         };
         QTRY_COMPARE(listed(), (QStringList{"a.mid", "B.MID", "c.Rmi"}));
-    }
-
-    // Cancel is an error and keeps the last name, which the dialog offers again next time.
-    void dialogCancelAndLastChoice()
-    {
-        QTemporaryDir dir;
-        const QString song = dir.filePath(QStringLiteral("song.mid"));
-        md::CommonDialog d;
-        d.setChooser([&](QFileDialog&) { return std::optional<QString>(song); });
-        d.setAction(md::CommonDialog::ActionOpen);
-        QCOMPARE(d.error(), int(md::CommonDialog::NoError));
-        QStringList offered;
-        d.setChooser([&](QFileDialog& dialog) -> std::optional<QString> {
-            offered = dialog.selectedFiles();
-            return std::nullopt;
-        });
-        d.setAction(md::CommonDialog::ActionOpen);
-        QCOMPARE(d.error(), int(md::CommonDialog::CancelError));
-        QCOMPARE(d.fileName(), song);
-        QCOMPARE(offered, QStringList{song});
     }
 };
 
