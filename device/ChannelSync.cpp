@@ -242,9 +242,6 @@ void ChannelSync::holdPresets(const Song& song)
                 note(ch);
         } else if ((e.status & 0xF0) == 0xC0) {
             note(e.status & 0x0F);
-        } else if (e.status == 0xF0 && effect == MidiState::Effect::Channel) {
-            for (int ch = 0; ch < 16; ++ch)
-                note(ch);
         }
     }
     for (const auto& [bank, program] : wantedPresets)

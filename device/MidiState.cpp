@@ -212,15 +212,17 @@ MidiState::Effect MidiState::sysex(const std::vector<uint8_t>& b, const MidiStat
         const int ch = a1 == 0x40 && (a2 & 0xF0) == 0x10 ? gsPartChannel(a2 & 0x0F) : -1;
         if (ch < 0)
             return Effect::None;
+        // A part's channel is in the message, not in its status byte: these change the
+        // module as far as the device is concerned.
         ChannelState& c = channels[static_cast<std::size_t>(ch)];
         if (a3 == 0x15) {
             c.drum = b[7] != 0;
-            return Effect::Channel;
+            return Effect::Module;
         }
         if (a3 >= 0x40 && a3 <= 0x4B) {
             for (std::size_t i = 0; i < dataBytes && a3 - 0x40 + i < 12; ++i)
                 c.scaleTuning[a3 - 0x40 + i] = static_cast<int8_t>((b[7 + i] & 0x7F) - 64);
-            return Effect::Channel;
+            return Effect::Module;
         }
         return Effect::None;
     }

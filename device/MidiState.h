@@ -60,7 +60,8 @@ struct MidiState {
     // What an event asks of the synthesizer once it has been folded in.
     enum class Effect {
         None,       // nothing to do
-        Channel,    // the state of the event's channel changed: bring it up to date
+        Channel,    // the state of the event's channel (its status byte's) changed: bring
+                    // it up to date
         Module,     // any channel may have changed
         Note,       // a note or another passing message: send it as it is
         PassOn,     // a setting the synthesizer keeps itself (mode messages, tuning
