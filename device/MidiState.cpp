@@ -12,7 +12,8 @@
 //                                             pressure, sound parameters
 //   124-127 mode messages                     passed on (FluidSynth keeps the modes)
 //   program change                            program, and the bank and kind (drum or melody)
-//                                             the bank style makes of the latched bank
+//                                             the bank style makes of the latched bank; before
+//                                             any reset, banks 120 and 121 as GM2 reads them
 //   GM/GM2 system on, GS reset, XG system on  everything back to power-on, and the bank style
 //   GM2 master fine and coarse tuning         the whole module's tuning
 //   GS "use for rhythm part" (40 1x 15)       drum or melody for the part's channel
@@ -77,8 +78,12 @@ MidiState::Effect MidiState::fold(const MidiEvent& e, const Song& song, const Mi
         c.program = e.data1;
         c.bankMsb = c.cc[0];
         c.bankLsb = c.cc[32];
-        // Banks that name a kind of part switch the channel between drums and melody.
-        if (style == BankStyle::Gm2 && (c.bankMsb == 120 || c.bankMsb == 121))
+        // Banks that name a kind of part switch the channel between drums and melody. Before
+        // any reset, 120 and 121 are read as GM2 reads them: GM2 is the convention that gives
+        // them a meaning (XG's kits are 126 and 127), and pieces written for GM2 often leave
+        // out its System On.
+        if ((style == BankStyle::Gm2 || style == BankStyle::Default)
+            && (c.bankMsb == 120 || c.bankMsb == 121))
             c.drum = c.bankMsb == 120;
         else if (style == BankStyle::Xg)
             c.drum = c.bankMsb >= 120;
@@ -168,7 +173,7 @@ std::pair<int, int> MidiState::bankAndProgram(int channel) const
     case BankStyle::Gm: return {0, c.program};
     case BankStyle::Gm2: return {c.bankMsb == 121 ? c.bankLsb : 0, c.program};
     case BankStyle::Xg: return {c.bankLsb, c.program};
-    case BankStyle::Default:
+    case BankStyle::Default: return {c.bankMsb == 121 ? c.bankLsb : c.bankMsb, c.program};
     case BankStyle::Gs: break;
     }
     return {c.bankMsb, c.program};
