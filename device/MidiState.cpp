@@ -3,7 +3,8 @@
 //   message                                   sets
 //   ----------------------------------------  ------------------------------------------------
 //   controllers 0-119                         their values (bank select is latched by the
-//                                             next program change)
+//                                             next program change); portamento (5, 65, 84)
+//                                             is left as they set it: see below
 //   101/100, 99/98 then 6/38 (RPN, NRPN)      the parameter selected: bend range in semitones
 //                                             and cents, fine and coarse tuning, tuning program
 //                                             and bank, modulation depth range; NRPN 120 sets
@@ -19,6 +20,13 @@
 //   GS "use for rhythm part" (40 1x 15)       drum or melody for the part's channel
 //   GS scale tuning (40 1x 40-4B)             cents for each pitch class of the part
 //   MIDI Tuning Standard (7E/7F .. 08 ..)     passed on (FluidSynth keeps the tunings)
+//
+// Portamento needs nothing more. GS, XG and GM2 modules start with a portamento time of 0,
+// "the fastest change", which on a Sound Canvas is no audible glide: a piece that only
+// switches portamento on (65) sounds the same with it as without it there, and so it does
+// here, FluidSynth's time 0 being no glide either. None of them ties portamento to mono
+// mode (MIDI's portamento control, 84, is there to glide in poly mode). A time a piece does
+// set, FluidSynth reads as MSB * 128 + LSB milliseconds.
 
 #include "MidiState.h"
 
