@@ -14,6 +14,7 @@ constexpr int kDrumBank = 128;
 // Our own tuning programs, one per channel, for scale tunings; pieces choose theirs from
 // the lower banks.
 constexpr int kScaleTuningBank = 127;
+constexpr int kMaxBendSemitones = 72;   // the widest pitch wheel range FluidSynth takes
 
 // The controllers the synthesizer is given as they are. Bank select reaches it through
 // program selection, and parameter selection and data entry as the parameters they set.
@@ -70,9 +71,9 @@ ChannelSync::Applied ChannelSync::wanted(const MidiState& target, int channel) c
         a.cc[static_cast<std::size_t>(cc)] = sentAsIs(cc) ? c.cc[static_cast<std::size_t>(cc)] : -1;
     std::tie(a.bank, a.program) = target.bankAndProgram(channel);
     a.drum = c.drum;
-    // FluidSynth bends by whole semitones: a range with cents is the next whole range and
-    // a bend scaled down to match.
-    a.sens = (c.bendRangeCents + 99) / 100;
+    // FluidSynth bends by whole semitones, at most 72: a range with cents is the next whole
+    // range and a bend scaled down to match.
+    a.sens = std::min((c.bendRangeCents + 99) / 100, kMaxBendSemitones);
     a.bend = a.sens == 0 ? 8192
                          : 8192 + static_cast<int>(std::lround((c.bend - 8192) * c.bendRangeCents
                                                                / (a.sens * 100.0)));
@@ -122,7 +123,7 @@ void ChannelSync::sync(const MidiState& target, int ch)
         }
     }
     if (w.sens != a.sens)
-        fl().fluid_synth_pitch_wheel_sens(synth_, ch, std::min(w.sens, 72));
+        fl().fluid_synth_pitch_wheel_sens(synth_, ch, w.sens);
     if (w.bend != a.bend)
         fl().fluid_synth_pitch_bend(synth_, ch, std::clamp(w.bend, 0, 16383));
     if (w.pressure != a.pressure)
@@ -242,9 +243,6 @@ void ChannelSync::holdPresets(const Song& song)
                 note(ch);
         } else if ((e.status & 0xF0) == 0xC0) {
             note(e.status & 0x0F);
-        } else if (e.status == 0xF0 && effect == MidiState::Effect::Channel) {
-            for (int ch = 0; ch < 16; ++ch)
-                note(ch);
         }
     }
     for (const auto& [bank, program] : wantedPresets)

@@ -3,7 +3,8 @@
 //   message                                   sets
 //   ----------------------------------------  ------------------------------------------------
 //   controllers 0-119                         their values (bank select is latched by the
-//                                             next program change)
+//                                             next program change); portamento (5, 65, 84)
+//                                             is left as they set it: see below
 //   101/100, 99/98 then 6/38 (RPN, NRPN)      the parameter selected: bend range in semitones
 //                                             and cents, fine and coarse tuning, tuning program
 //                                             and bank, modulation depth range; NRPN 120 sets
@@ -12,12 +13,20 @@
 //                                             pressure, sound parameters
 //   124-127 mode messages                     passed on (FluidSynth keeps the modes)
 //   program change                            program, and the bank and kind (drum or melody)
-//                                             the bank style makes of the latched bank
+//                                             the bank style makes of the latched bank; before
+//                                             any reset, banks 120 and 121 as GM2 reads them
 //   GM/GM2 system on, GS reset, XG system on  everything back to power-on, and the bank style
 //   GM2 master fine and coarse tuning         the whole module's tuning
 //   GS "use for rhythm part" (40 1x 15)       drum or melody for the part's channel
 //   GS scale tuning (40 1x 40-4B)             cents for each pitch class of the part
 //   MIDI Tuning Standard (7E/7F .. 08 ..)     passed on (FluidSynth keeps the tunings)
+//
+// Portamento needs nothing more. GS, XG and GM2 modules start with a portamento time of 0,
+// "the fastest change", which on a Sound Canvas is no audible glide: a piece that only
+// switches portamento on (65) sounds the same with it as without it there, and so it does
+// here, FluidSynth's time 0 being no glide either. None of them ties portamento to mono
+// mode (MIDI's portamento control, 84, is there to glide in poly mode). A time a piece does
+// set, FluidSynth reads as MSB * 128 + LSB milliseconds.
 
 #include "MidiState.h"
 
@@ -77,8 +86,12 @@ MidiState::Effect MidiState::fold(const MidiEvent& e, const Song& song, const Mi
         c.program = e.data1;
         c.bankMsb = c.cc[0];
         c.bankLsb = c.cc[32];
-        // Banks that name a kind of part switch the channel between drums and melody.
-        if (style == BankStyle::Gm2 && (c.bankMsb == 120 || c.bankMsb == 121))
+        // Banks that name a kind of part switch the channel between drums and melody. Before
+        // any reset, 120 and 121 are read as GM2 reads them: GM2 is the convention that gives
+        // them a meaning (XG's kits are 126 and 127), and pieces written for GM2 often leave
+        // out its System On.
+        if ((style == BankStyle::Gm2 || style == BankStyle::Default)
+            && (c.bankMsb == 120 || c.bankMsb == 121))
             c.drum = c.bankMsb == 120;
         else if (style == BankStyle::Xg)
             c.drum = c.bankMsb >= 120;
@@ -168,7 +181,7 @@ std::pair<int, int> MidiState::bankAndProgram(int channel) const
     case BankStyle::Gm: return {0, c.program};
     case BankStyle::Gm2: return {c.bankMsb == 121 ? c.bankLsb : 0, c.program};
     case BankStyle::Xg: return {c.bankLsb, c.program};
-    case BankStyle::Default:
+    case BankStyle::Default: return {c.bankMsb == 121 ? c.bankLsb : c.bankMsb, c.program};
     case BankStyle::Gs: break;
     }
     return {c.bankMsb, c.program};
@@ -212,15 +225,17 @@ MidiState::Effect MidiState::sysex(const std::vector<uint8_t>& b, const MidiStat
         const int ch = a1 == 0x40 && (a2 & 0xF0) == 0x10 ? gsPartChannel(a2 & 0x0F) : -1;
         if (ch < 0)
             return Effect::None;
+        // A part's channel is in the message, not in its status byte: these change the
+        // module as far as the device is concerned.
         ChannelState& c = channels[static_cast<std::size_t>(ch)];
         if (a3 == 0x15) {
             c.drum = b[7] != 0;
-            return Effect::Channel;
+            return Effect::Module;
         }
         if (a3 >= 0x40 && a3 <= 0x4B) {
             for (std::size_t i = 0; i < dataBytes && a3 - 0x40 + i < 12; ++i)
                 c.scaleTuning[a3 - 0x40 + i] = static_cast<int8_t>((b[7 + i] & 0x7F) - 64);
-            return Effect::Channel;
+            return Effect::Module;
         }
         return Effect::None;
     }

@@ -10,7 +10,8 @@ namespace md {
 
 // How bank select messages choose a bank, as the last module reset set it.
 enum class BankStyle : uint8_t {
-    Default,   // no reset seen: the MSB is the bank (GS-like), the LSB is ignored
+    Default,   // no reset seen: the MSB is the bank (GS-like), the LSB is ignored; but
+               // 120 and 121 pick a rhythm kit or a melody as in GM2
     Gm,        // General MIDI: banks are ignored
     Gm2,       // GM2: MSB 120 picks a rhythm kit, 121 a melody whose variation is the LSB
     Gs,        // GS: the MSB is the variation bank, the LSB is ignored
@@ -60,7 +61,8 @@ struct MidiState {
     // What an event asks of the synthesizer once it has been folded in.
     enum class Effect {
         None,       // nothing to do
-        Channel,    // the state of the event's channel changed: bring it up to date
+        Channel,    // the state of the event's channel (its status byte's) changed: bring
+                    // it up to date
         Module,     // any channel may have changed
         Note,       // a note or another passing message: send it as it is
         PassOn,     // a setting the synthesizer keeps itself (mode messages, tuning

@@ -1,0 +1,139 @@
+// What the MIDI test suite's files say must be heard, measured from the device's output on the
+// tests' SoundFont of pure tones (a sine at each key's pitch; the drum kit a sine at 880 Hz on
+// every key). A tone's pitch is read from its zero crossings.
+
+#include "SynthDevice.h"
+
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+constexpr double kRate = 44100.0;
+constexpr double kDrum = 9999;   // in a list of cents: a drum (880 Hz, whatever the key)
+enum Kind { Notes, Bends, Vibrato };
+
+double cents(double hz, int key) { return 1200.0 * std::log2(hz / 440.0) - (key - 69) * 100.0; }
+double seconds(const md::MidiEvent& e) { return static_cast<double>(e.timeNs) / 1e9; }
+
+// From upward zero crossings: the mean frequency (0: silence), or the highest over one period.
+double pitch(const std::vector<float>& x, double from, double to, bool crest = false)
+{
+    std::vector<double> t;
+    for (auto i = static_cast<std::size_t>(from * kRate) + 1; i < std::min(x.size(), std::size_t(to * kRate)); ++i)
+        if (x[i - 1] < 0 && x[i] >= 0)
+            t.push_back((static_cast<double>(i) - 1 + x[i - 1] / (x[i - 1] - x[i])) / kRate);
+    double top = 0;
+    for (std::size_t i = 1; crest && i < t.size(); ++i)
+        top = std::max(top, 1.0 / (t[i] - t[i - 1]));
+    return crest ? top : t.size() < 3 ? 0.0 : static_cast<double>(t.size() - 1) / (t.back() - t.front());
+}
+
+std::unique_ptr<md::SynthDevice> openDevice(const QString& file)
+{
+    md::SynthOptions options;
+    options.soundFont = MELLOWDECK_TEST_SOUNDFONT;
+    options.realtime = false;
+    options.sampleRate = kRate;
+    auto device = std::make_unique<md::SynthDevice>(options);
+    if (!device->open(file.toStdString()))
+        qFatal("%s: %s", qPrintable(file), device->errorMessage().c_str());
+    return device;
+}
+
+// Plays from the cursor for `length` seconds; returns the left channel.
+std::vector<float> play(md::SynthDevice& device, double length)
+{
+    std::vector<float> left(static_cast<std::size_t>(length * kRate)), right(left.size());
+    device.play();
+    device.render(left.data(), right.data(), static_cast<int>(left.size()));
+    return left;
+}
+
+} // namespace
+
+class TstGm : public QObject {
+    Q_OBJECT
+
+private slots:
+    // In cents: each note's pitch from its key (or a drum), each whole bend held, each vibrato's
+    // crest at the top of the wheel; FluidSynth ignores the messages these files send, the device
+    // carries them out. Each row is named after the fault it catches.
+    void heard_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QList<double>>("want");
+        QTest::newRow("master fine tuning ignored, or its bytes swapped")
+            << "test-sysex-7f-04-03-master-fine-tuning" << int(Notes) << QList<double>{-100, -50, 0, 50, 100};
+        QTest::newRow("master coarse tuning ignored") << "test-sysex-7f-04-04-master-coarse-tuning" << int(Notes)
+                                                      << QList<double>{0, 200, 400, 500, 700, 900, 1100, 1200};
+        QTest::newRow("GS scale tuning ignored")
+            << "test-sysex-gs-40-1x-4x-scale-tuning" << int(Notes) << QList<double>{63, -64, 63};
+        QTest::newRow("GS rhythm part ignored, or set on another channel than its part's")
+            << "test-sysex-gs-40-1x-15-drum-part-change" << int(Notes) << QList<double>{kDrum, kDrum, kDrum, kDrum, 0, 0, 0, 0};
+        QTest::newRow("banks 120/121 not read as rhythm/melody before any reset")
+            << "test-control-00-20-bank-select" << int(Notes) << QList<double>{kDrum, kDrum, kDrum, kDrum, 0, 0, 0, 0};
+        QTest::newRow("bend range's cents dropped (0.64 semitone gives no bend), wide ranges cut")
+            << "test-rpn-00-00-pitch-bend-range" << int(Bends)
+            << QList<double>{-200, 200, -64, 64, -1200, 1200, -2400, 2400, -3600, 3600};
+        QTest::newRow("modulation depth range ignored (all vibratos FluidSynth's 50 cents)")
+            << "test-rpn-00-05-modulation-depth-range" << int(Vibrato) << QList<double>{50, 25, 200, 1200, 2400};
+    }
+    void heard()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, kind);
+        QFETCH(QList<double>, want);
+        auto device = openDevice(QStringLiteral(MELLOWDECK_TEST_DATA "/midi/%1.mid").arg(file));
+        const auto audio = play(*device, static_cast<double>(device->lengthMs()) / 1000.0);
+        QList<double> heard;
+        const md::MidiEvent* last = nullptr;   // the last bend, or modulation wheel
+        int key = 0;
+        for (const md::MidiEvent& e : device->song()->events) {
+            const int type = e.status & 0xF0;
+            if (type == 0x90 && e.data2 > 0 && kind == Notes) {
+                const double hz = pitch(audio, seconds(e) + 0.05, seconds(e) + 0.4);
+                heard << (std::abs(hz - 880.0) < 1 ? kDrum : cents(hz, e.data1));
+            }
+            key = type == 0x90 ? e.data1 : key;
+            if (kind == Notes || type != (kind == Bends ? 0xE0 : 0xB0) || (kind == Vibrato && e.data1 != 1))
+                continue;
+            // A stretch where a whole bend, or the wheel at its top, stays put.
+            const int bend = last ? (last->data2 << 7 | last->data1) - 8192 : 0;
+            if (last && seconds(e) - seconds(*last) > 0.2 && (kind == Bends ? std::abs(bend) > 8000 : last->data2 == 127)) {
+                const double hz = pitch(audio, seconds(*last) + 0.1, seconds(e), kind == Vibrato);
+                heard << cents(hz, key) * (kind == Bends ? 8192.0 / std::abs(bend) : 1.0);
+            }
+            last = &e;
+        }
+        QCOMPARE(heard.size(), want.size());
+        // FluidSynth tunes a voice in whole cents; a crest is read as one period's mean.
+        for (qsizetype i = 0; i < want.size(); ++i)
+            QVERIFY2(std::abs(heard[i] - want[i]) <= (kind == Notes ? 1.5 : std::max(4.0, std::abs(want[i]) / 10)),
+                     qPrintable(QStringLiteral("#%1: %2 cents, not %3").arg(i).arg(heard[i]).arg(want[i])));
+    }
+
+    // A piece that, after its one note (A4), tunes the module an octave up and makes its
+    // channel a drum part. Fault: a rewind, or a new Open, keeps what the last pass set.
+    void stateUndone()
+    {
+        const QByteArray track = QByteArray::fromHex("00904564" "60804500"       // A4 for 96 ticks
+                                                     "00f0077f7f0404004cf7"     // master coarse +12
+                                                     "00f00a411042124011150218f7" "30ff2f00");   // GS part 1: drums
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        file.write(QByteArray::fromHex("4d546864000000060000000100604d54726b000000") + char(track.size()) + track);
+        file.flush();
+        auto device = openDevice(file.fileName());
+        for (int pass = 0; pass < 3; ++pass) {   // the first pass, after a rewind, after a new Open
+            QVERIFY(pass == 0 || (pass == 1 ? device->prev() : device->open(file.fileName().toStdString())));
+            QCOMPARE(qRound(pitch(play(*device, 1.0), 0.05, 0.4)), 440);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstGm)
+#include "tst_gm.moc"
