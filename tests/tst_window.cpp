@@ -5,15 +5,19 @@
 #include "CommonDialog.h"
 #include "FakeDevice.h"
 #include "Links.h"
+#include "ShellOpen.h"
 #include "MultimediaControl.h"
 #include "frmMidiPlayer.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPointer>
+#include <QMenu>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -51,6 +55,14 @@ private slots:
         QVERIFY(!start->isEnabled() && !stop->isEnabled());
         QCOMPARE(rig.find<QLabel>("lblFileName")->text(), QStringLiteral("[none]"));
         QCOMPARE(rig.window->windowTitle(), QStringLiteral(":: KESTRAVOX :: Mellowdeck :: Release-I ::"));
+        QStringList texts;
+        for (const char* name : {"chkLoopSounds", "Label3", "lblMidi", "Label5", "lblCD", "Label7"})
+            texts << rig.window->findChild<QWidget*>(name)->property("text").toString();
+        QCOMPARE(texts, (QStringList{"Loop Sounds", "FileName:", "MIDI SYNTH.", "WAV AUDIO", "CD AUDIO", "AVI VIDEO"}));
+        QStringList menu;
+        for (QAction* a : rig.find<QMenu>("mnuFile")->actions())
+            menu << a->text();
+        QCOMPARE(menu, (QStringList{"&Open", "", "E&xit"}));
         const QImage shot = rig.window->centralWidget()->grab().toImage();
         QCOMPARE(shot.size(), QSize(540, 173));
         QCOMPARE(shot.pixelColor(200, 3), QColor(Qt::black));    // the check box's strip
@@ -82,8 +94,13 @@ private slots:
     void controlsReachTheHandlers()
     {
         Rig rig;
-        rig.find<md::CommonDialog>("CMDialog1")->setChooser([](QFileDialog&) { return std::optional<QString>("/m/a.mid"); });
+        QString asked;
+        rig.find<md::CommonDialog>("CMDialog1")->setChooser([&](QFileDialog& d) {
+            asked = d.windowTitle() + " | " + d.nameFilters().join(' ');
+            return std::optional<QString>("/m/a.mid");
+        });
         rig.find<QAction>("mnuFileOpen")->trigger();
+        QCOMPARE(asked, QStringLiteral("Open an MCI File | MIDI Files (*.mid,*.rmi) (*.mid *.rmi)"));
         QCOMPARE(rig.find<QLabel>("lblFileName")->text(), QStringLiteral("/m/a.mid"));
         rig.log->clear();
         QTest::mouseClick(rig.find<QPushButton>("btnStart"), Qt::LeftButton);
@@ -115,6 +132,24 @@ private slots:
         QCOMPARE(image2->cursor().shape(), Qt::BitmapCursor);
         QCOMPARE(image2->cursor().hotSpot(), assets::kHandHotSpot);
         QCOMPARE(rig.window->centralWidget()->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // The desktop's browser gets the address as one argument, never through a shell.
+    void addressGoesToXdgOpen()
+    {
+        QTemporaryDir bin;
+        QFile fake(bin.filePath("xdg-open"));
+        QVERIFY(fake.open(QIODevice::WriteOnly));
+        fake.write("#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > \"$0.args\"\n");
+        fake.close();
+        fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("PATH", bin.path().toLocal8Bit() + ":" + qgetenv("PATH"));
+        links::DesktopShellOpener().shellExecute({nullptr, "Open", "https://example.org/a b;$(x)", "", bin.path(), 1});
+        const auto args = [&] {
+            QFile f(bin.filePath("xdg-open.args"));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        QTRY_COMPARE(args(), QByteArray("1|https://example.org/a b;$(x)|"));
     }
 
     void exitClosesTheDevice()
