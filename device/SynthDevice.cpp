@@ -55,6 +55,7 @@ struct SynthDevice::Impl final : AudioSource {
     int64_t tailFrames = 0;         // frames still to render after the last voice ended
     int64_t synthFrames = 0;        // frames the synthesizer has rendered, for its block grid
     int eventsThisBlock = 0;        // events sent since the synthesizer last began a block
+    int endedAt = -1;               // frame of the last pull at which the piece ended by itself
     std::string error;
     std::string outputError;
 
@@ -133,6 +134,7 @@ struct SynthDevice::Impl final : AudioSource {
                     chunk = std::min(chunk, intoBlock == 0 ? 1 : kSynthBlock - intoBlock);
                 } else if (sequencer.atEnd()) {
                     mode = Mode::Stopped;
+                    endedAt = done;
                     releaseAll();
                 } else {
                     chunk = static_cast<int>(sequencer.framesUntilNext(chunk));
@@ -156,8 +158,38 @@ struct SynthDevice::Impl final : AudioSource {
     bool pull(float* left, float* right, int frames) override
     {
         std::lock_guard guard(lock);
+        endedAt = -1;
         return synth && renderLocked(left, right, frames);
     }
+
+    int pieceEndedAt() const override
+    {
+        std::lock_guard guard(lock);
+        return endedAt;
+    }
+
+    // Around a command that changes what sounds, with `lock` let go (the output's thread
+    // may be waiting for it): the output renders nothing while the command changes the
+    // state, then replaces what it has queued.
+    struct Discarding {
+        explicit Discarding(AudioOutput* o, bool wake = false) : output(o), wakes(wake)
+        {
+            if (output)
+                output->hold();
+        }
+        ~Discarding()
+        {
+            if (!output)
+                return;
+            if (wakes)
+                output->wake();
+            output->discard();
+        }
+        Discarding(const Discarding&) = delete;
+        Discarding& operator=(const Discarding&) = delete;
+        AudioOutput* output;
+        bool wakes;
+    };
 
     void prepare();
     bool prepared() const
@@ -180,8 +212,9 @@ struct SynthDevice::Impl final : AudioSource {
             return {};
         std::string why;
         lastOutputAttempt = std::chrono::steady_clock::now();
-        output = options.output ? options.output(*this, why)
-                                : openSystemOutput(*this, settings, options.outputStallMs, why);
+        output = options.output
+            ? options.output(*this, why)
+            : openSystemOutput(*this, settings, options.sampleRate, options.outputStallMs, why);
         return output ? std::string() : why;
     }
 
@@ -216,6 +249,7 @@ struct SynthDevice::Impl final : AudioSource {
     // the piece) and stop there; the next Play sets the channels for that position.
     bool moveTo(int64_t frame)
     {
+        Discarding discarding(output.get());
         std::lock_guard guard(lock);
         if (mode == Mode::NotOpen)
             return fail("no device is open");
@@ -326,6 +360,7 @@ bool SynthDevice::open(const std::string& path)
 bool SynthDevice::close()
 {
     std::shared_ptr<const Song> old;   // freed after the lock is let go
+    Impl::Discarding discarding(d->output.get());
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
@@ -350,6 +385,8 @@ bool SynthDevice::play()
         else
             problem = outputError();
     }
+    // Playing again changes nothing: the output is left alone.
+    Impl::Discarding discarding(mode() == Mode::Playing ? nullptr : d->output.get(), true);
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
@@ -368,6 +405,7 @@ bool SynthDevice::play()
 
 bool SynthDevice::stop()
 {
+    Impl::Discarding discarding(d->output.get());
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
@@ -378,6 +416,7 @@ bool SynthDevice::stop()
 
 bool SynthDevice::pause()
 {
+    Impl::Discarding discarding(mode() == Mode::Playing ? d->output.get() : nullptr);
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
