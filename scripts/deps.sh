@@ -16,9 +16,10 @@ md_install_packages() {
 
 # What it takes to build and play.
 MD_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev
-                   libfluidsynth-dev libfontconfig-dev timgm6mb-soundfont fonts-dejavu-core)
-# What the tests need beyond that: clang's libFuzzer, a virtual X server, audio capture tools.
+                   libfluidsynth-dev libpulse-dev libfontconfig-dev timgm6mb-soundfont fonts-dejavu-core)
+# What the tests need beyond that: clang's libFuzzer, a virtual X server, audio capture tools,
+# a PulseAudio server of their own.
 MD_TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xdotool x11-utils sox alsa-utils desktop-file-utils appstream python3
-                  libx11-6 libxfixes3)
+                  libx11-6 libxfixes3 pulseaudio pulseaudio-utils)
 
 md_jobs() { nproc 2>/dev/null || echo 2; }
