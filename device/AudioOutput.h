@@ -2,6 +2,7 @@
 
 #include <fluidsynth.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,11 +34,12 @@ public:
     // which must follow, so that all of the new sound reaches what discard() writes.
     virtual void hold() {}
     // What is queued but not yet heard no longer stands (the device started, stopped or
-    // jumped): let what follows be heard as soon as it can. The end of a piece that ended
-    // by itself is still heard whole, and whatever the source renders after it is placed as
-    // long after that end as the command came after the source reached it, so a piece that
-    // loops restarts as it would have with nothing queued.
+    // jumped): let what follows be heard as soon as it can.
     virtual void discard() {}
+    // When the end of a piece that the source last reported (pieceEndedAt) is heard: an
+    // output that queues much audio has the end rendered well before it is heard, and the
+    // device counts as playing until then. Long past by default: at once.
+    virtual std::chrono::steady_clock::time_point endHeardAt() const { return {}; }
     // Why the output is gone for good (the device was removed, the sound server went
     // away), or "" while it works, even if the system has only paused it for a while.
     virtual std::string lost() const = 0;

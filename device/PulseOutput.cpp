@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -109,10 +110,9 @@ constexpr int kFirstSlice = 512;
 constexpr double kGuardMs = 6;
 // ...and fades from the audio that was there to the new over this long.
 constexpr double kFadeMs = 6;
-// When a piece ends by itself, what follows its end is written at least this far at once,
-// whatever the server asks for: a loop's restart, which comes within the window's poll
-// (55 ms), then finds it queued and takes its place at its own time after the end.
-constexpr double kAfterEndMs = 80;
+// Until the server has said where it plays, the end of a piece counts as heard this long
+// after it was rendered: more than is ever queued.
+constexpr auto kEndHeardAtMost = std::chrono::milliseconds(500);
 // What was written is kept this long for those fades; more than is ever queued.
 constexpr int kRingFrames = 1 << 17;
 // How long the server may take to answer at all.
@@ -196,21 +196,22 @@ public:
     void hold() override
     {
         pa.pa_threaded_mainloop_lock(m_loop);
-        m_holding = usable();
+        ++m_holds;
         pa.pa_threaded_mainloop_unlock(m_loop);
     }
 
     void discard() override
     {
         pa.pa_threaded_mainloop_lock(m_loop);
+        m_holds = std::max(0, m_holds - 1);
         // A stream corked for want of sound holds nothing worth rewriting.
         if (usable() && (!m_corked || m_resume)) {
             m_discard = true;
-            m_discardWall = Clock::now();
             askTiming();
+            m_discard = m_timingAsked;
         }
-        if (!m_timingAsked)
-            m_holding = false;   // nothing else will lift it
+        if (!renderingHeld() && !m_idle)
+            m_api->defer_enable(m_fill, 1);
         pa.pa_threaded_mainloop_unlock(m_loop);
     }
 
@@ -220,16 +221,20 @@ public:
         return m_lost;
     }
 
+    Clock::time_point endHeardAt() const override
+    {
+        return Clock::time_point(Clock::duration(m_endHeard.load(std::memory_order_relaxed)));
+    }
+
 private:
     int64_t frames(double ms) const { return std::llround(ms * m_rate / 1000.0); }
-    int64_t frames(Clock::duration d) const
-    {
-        return frames(std::chrono::duration<double, std::milli>(d).count());
-    }
     int64_t usecFrames(pa_usec_t usec) const { return frames(double(usec) / 1000.0); }
     uint32_t bytes(double ms) const { return uint32_t(frames(ms)) * kFrameBytes; }
 
     bool usable() const { return m_ready && lost().empty(); }
+    // Nothing is rendered while a command changes what sounds and until its discard has
+    // rewritten the queue, so that the new sound is rendered from its beginning, in its place.
+    bool renderingHeld() const { return m_holds > 0 || m_discard || m_resume; }
 
     void setLost(std::string why)
     {
@@ -349,7 +354,7 @@ private:
     static void writeRequested(pa_stream*, size_t, void* self)
     {
         auto* o = static_cast<PulseOutput*>(self);
-        if (!o->m_idle && !o->m_resume && !o->m_holding)
+        if (!o->m_idle && !o->renderingHeld())
             o->m_api->defer_enable(o->m_fill, 1);
     }
 
@@ -400,11 +405,10 @@ private:
     {
         auto* o = static_cast<PulseOutput*>(self);
         size_t wanted = 0;
-        if (o->usable() && !o->m_idle && !o->m_resume && !o->m_holding) {
+        if (o->usable() && !o->m_idle && !o->renderingHeld()) {
             const size_t writable = o->pa.pa_stream_writable_size(o->m_stream);
             if (writable != size_t(-1))
                 wanted = writable / kFrameBytes;
-            wanted = std::max<int64_t>(int64_t(wanted), o->m_writeTo - o->m_written);
         }
         if (wanted == 0) {
             o->m_api->defer_enable(o->m_fill, 0);
@@ -419,16 +423,34 @@ private:
         o->write(o->m_written, n);
     }
 
-    // The server said where it reads: resume, or rewrite what a command has overtaken.
+    // The server said where it reads: when the end of a piece will be heard; resume, or
+    // rewrite what a command has overtaken.
     static void timingKnown(pa_stream*, int success, void* self)
     {
         auto* o = static_cast<PulseOutput*>(self);
         o->m_timingAsked = false;
-        o->m_holding = false;
+        const pa_timing_info* t = success ? o->pa.pa_stream_get_timing_info(o->m_stream) : nullptr;
+        if (t && o->m_endAt >= 0) {
+            const auto untilEnd = std::chrono::duration<double>(double(o->m_endAt - o->heard(t)) / o->m_rate);
+            o->m_endHeard.store((Clock::now() + std::chrono::duration_cast<Clock::duration>(untilEnd))
+                                    .time_since_epoch().count(), std::memory_order_relaxed);
+            o->m_endAt = -1;
+        }
+        if (o->m_holds > 0)
+            return;   // a command is under way: its discard asks again
         if (o->usable())
-            o->placeNewSound(success ? o->pa.pa_stream_get_timing_info(o->m_stream) : nullptr);
+            o->placeNewSound(t);
         if (!o->m_idle)
             o->m_api->defer_enable(o->m_fill, 1);
+    }
+
+    // What is being heard: the server's read index less what its sink holds.
+    int64_t heard(const pa_timing_info* t) const
+    {
+        int64_t frame = t->read_index / int64_t(kFrameBytes);
+        if (t->playing && !m_streamCorked && !pa.pa_stream_is_suspended(m_stream))
+            frame += usecFrames(t->transport_usec) - usecFrames(t->sink_usec);
+        return frame;
     }
 
     void placeNewSound(const pa_timing_info* t)
@@ -446,20 +468,9 @@ private:
         if (!m_discard)
             return;
         m_discard = false;
-        // What is being heard: the server's read index less what its sink holds.
-        int64_t heard = read;
-        if (t && t->playing && !m_streamCorked && !pa.pa_stream_is_suspended(m_stream))
-            heard += usecFrames(t->transport_usec) - usecFrames(t->sink_usec);
-        int64_t at = heard + m_guard;
+        int64_t at = (t ? heard(t) : read) + m_guard;
         if (!m_rewinds)
             at = std::max(at, read + m_guard);
-        if (m_endAt > at) {
-            // A piece that ended by itself is heard to its end, and what follows keeps its
-            // time after that end.
-            at = std::max(at, m_endAt + frames(m_discardWall - m_endWall));
-        } else {
-            m_endAt = -1;   // heard
-        }
         if (at < m_written)
             rewrite(at);
     }
@@ -472,8 +483,9 @@ private:
         const bool sounding = m_source.pull(m_left.data(), m_right.data(), n);
         if (const int end = m_source.pieceEndedAt(); end >= 0) {
             m_endAt = at + end;
-            m_endWall = Clock::now();
-            m_writeTo = m_endAt + frames(kAfterEndMs);
+            m_endHeard.store((Clock::now() + kEndHeardAtMost).time_since_epoch().count(),
+                             std::memory_order_relaxed);
+            askTiming();
         }
         for (int i = 0; i < n; ++i) {
             m_out[2 * i] = m_left[i];
@@ -543,15 +555,14 @@ private:
     bool m_streamCorked = true;   // what the server was last told
     bool m_resume = false;        // woken while corked: waiting for the read index
     bool m_discard = false;       // a discard waits for the read index
-    bool m_holding = false;       // the source is changing what it sounds: render nothing
+    int m_holds = 0;              // commands under way: hold() not yet followed by discard()
     bool m_timingAsked = false;
-    Clock::time_point m_discardWall;
-    int64_t m_endAt = -1;         // where a piece ended by itself, while that matters
-    Clock::time_point m_endWall;  // ...and when the source reached it
-    int64_t m_writeTo = 0;        // written this far even if the server does not ask
+    int64_t m_endAt = -1;         // where a piece ended by itself, until the server says when
+                                  // it will be heard
     std::vector<float> m_ring;    // what was written, interleaved, by frame modulo its size
     std::vector<float> m_left, m_right, m_out;
 
+    std::atomic<Clock::rep> m_endHeard{0};   // endHeardAt(), read from the device's thread
     mutable std::mutex m_lostLock;
     std::string m_lost;
 };

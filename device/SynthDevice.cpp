@@ -56,6 +56,7 @@ struct SynthDevice::Impl final : AudioSource {
     int64_t synthFrames = 0;        // frames the synthesizer has rendered, for its block grid
     int eventsThisBlock = 0;        // events sent since the synthesizer last began a block
     int endedAt = -1;               // frame of the last pull at which the piece ended by itself
+    bool endedByItself = false;     // stopped at the end with no command since
     std::string error;
     std::string outputError;
 
@@ -135,6 +136,7 @@ struct SynthDevice::Impl final : AudioSource {
                 } else if (sequencer.atEnd()) {
                     mode = Mode::Stopped;
                     endedAt = done;
+                    endedByItself = true;
                     releaseAll();
                 } else {
                     chunk = static_cast<int>(sequencer.framesUntilNext(chunk));
@@ -190,6 +192,12 @@ struct SynthDevice::Impl final : AudioSource {
         AudioOutput* output;
         bool wakes;
     };
+
+    bool playing()
+    {
+        std::lock_guard guard(lock);
+        return mode == Mode::Playing;
+    }
 
     void prepare();
     bool prepared() const
@@ -257,6 +265,7 @@ struct SynthDevice::Impl final : AudioSource {
         sequencer.seek(frame);
         resetBeforePlay = true;
         mode = Mode::Stopped;
+        endedByItself = false;
         return true;
     }
 };
@@ -369,6 +378,7 @@ bool SynthDevice::close()
     old = d->sequencer.song();
     d->sequencer.clear();
     d->mode = Mode::NotOpen;
+    d->endedByItself = false;
     d->outputError.clear();
     return true;
 }
@@ -386,7 +396,7 @@ bool SynthDevice::play()
             problem = outputError();
     }
     // Playing again changes nothing: the output is left alone.
-    Impl::Discarding discarding(mode() == Mode::Playing ? nullptr : d->output.get(), true);
+    Impl::Discarding discarding(d->playing() ? nullptr : d->output.get(), true);
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
@@ -400,6 +410,7 @@ bool SynthDevice::play()
         d->resetBeforePlay = false;
     }
     d->mode = Mode::Playing;
+    d->endedByItself = false;
     return true;
 }
 
@@ -411,12 +422,13 @@ bool SynthDevice::stop()
         return d->fail("no device is open");
     d->releaseAll();
     d->mode = Mode::Stopped;
+    d->endedByItself = false;
     return true;
 }
 
 bool SynthDevice::pause()
 {
-    Impl::Discarding discarding(mode() == Mode::Playing ? d->output.get() : nullptr);
+    Impl::Discarding discarding(d->playing() ? d->output.get() : nullptr);
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
@@ -424,6 +436,7 @@ bool SynthDevice::pause()
         d->releaseAll();
         d->mode = Mode::Paused;
     }
+    d->endedByItself = false;
     return true;
 }
 
@@ -448,8 +461,17 @@ Mode SynthDevice::mode() const
     // The mode is asked for regularly while the window runs; that is where a lost output
     // is noticed.
     d->noticeLostOutput();
-    std::lock_guard guard(d->lock);
-    return d->mode;
+    bool ending = false;
+    Mode mode = Mode::NotOpen;
+    {
+        std::lock_guard guard(d->lock);
+        mode = d->mode;
+        ending = d->endedByItself;
+    }
+    // A piece that ended by itself plays on until its end is heard.
+    if (ending && d->output && std::chrono::steady_clock::now() < d->output->endHeardAt())
+        return Mode::Playing;
+    return mode;
 }
 
 int64_t SynthDevice::positionMs() const
