@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <future>
@@ -25,8 +26,10 @@ namespace {
 // this many per block.
 constexpr int kSynthBlock = 64;
 constexpr int kMaxEventsPerBlock = 128;
-// After the last voice ends, reverb and chorus still ring: keep rendering this long.
+// After the last voice ends, reverb and chorus still ring: keep rendering this long, or
+// until a whole block is below -100 dBFS. Then the output may let the sound card sleep.
 constexpr double kEffectsTailSeconds = 1.5;
+constexpr float kSilence = 1e-5f;
 // A lost output is tried again at most this often, however often play is asked for.
 constexpr auto kOutputRetry = std::chrono::seconds(1);
 
@@ -153,6 +156,11 @@ struct SynthDevice::Impl final : AudioSource {
             if (mode == Mode::Playing)
                 sequencer.advance(chunk);
             done += chunk;
+        }
+        if (!playing && fl().fluid_synth_get_active_voice_count(synth) == 0) {
+            const auto quiet = [](float v) { return std::abs(v) < kSilence; };
+            if (std::all_of(left, left + frames, quiet) && std::all_of(right, right + frames, quiet))
+                tailFrames = 0;   // the effects have died away
         }
         return true;
     }
