@@ -308,7 +308,8 @@ private:
         }
 
         // PulseAudio takes back what its sink has read but not yet played when a stream
-        // rewrites it; PipeWire's server cannot, so rewrites begin after what it has read.
+        // rewrites it. Other servers (PipeWire's) are not counted on to: there rewrites
+        // begin after what the server has read.
         pa_operation* info = pa.pa_context_get_server_info(m_context, &PulseOutput::serverInfo, this);
         if (info) {
             while (!m_serverKnown && !m_timedOut && PA_CONTEXT_IS_GOOD(pa.pa_context_get_state(m_context)))
