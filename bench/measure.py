@@ -162,12 +162,55 @@ def table(path):
                 row(f"worst onset error, {len(v)} renders/{notes} notes", ours_text, text + " fluidsynth -F",
                     "-", "<= 64", ok)
 
-    widths = [max(len(str(x[i])) for x in rows + [HEAD]) for i in range(6)]
-    for x in [HEAD] + rows:
+    print_rows(HEAD, rows)
+    pulse_table(r)
+
+
+def print_rows(head, rows):
+    widths = [max(len(str(x[i])) for x in rows + [head]) for i in range(len(head))]
+    for x in [head] + rows:
         print("  ".join(str(c).ljust(w) for c, w in zip(x, widths)).rstrip())
 
 
 HEAD = ("measure", "Mellowdeck", "reference", "ratio", "target", "met")
+PULSE_HEAD = ("through PulseAudio, % of a core", "own output", "FluidSynth's driver",
+              "fluidsynth -z 128 -c 3", "ratio", "target", "met")
+
+
+def pulse_table(r):
+    """Player and server CPU through the PulseAudio server, in % of a core."""
+    def pct(v):
+        return 100 * v["cpu_s"] / v["seconds"]
+
+    def both(v):
+        if not v:
+            return "-", None
+        p, s = pct(v["player"]), pct(v["server"])
+        return "%.2f + %.2f = %.2f" % (p, s, p + s), p + s
+
+    rows = []
+    for key, label in (("none", "nothing open"), ("open", "song open, stopped"),
+                       ("play", "playing the song"), ("stopped", "stopped, its sound over")):
+        own, own_sum = both(r.get("pa_pulse_" + key))
+        drv, _ = both(r.get("pa_fluid-pulseaudio_" + key))
+        fs, fs_sum = both(r.get({"open": "pa_fs_open", "play": "pa_fs_play"}.get(key, "")))
+        ratio, target, met = "-", "-", "-"
+        if key == "play" and own_sum is not None and fs_sum:
+            ratio, target = "%.2f" % (own_sum / fs_sum), "<= 0.50"
+            met = "yes" if own_sum / fs_sum <= 0.5 else "NO"
+        if key == "stopped" and r.get("pa_pulse_stopped"):
+            player = pct(r["pa_pulse_stopped"]["player"])
+            target, met = "player <= 0.10", "yes" if player <= 0.1 else "NO"
+        rows.append(("  " + label + " (player + server)", own, drv, fs, ratio, target, met))
+    own = r.get("pa_pulse_suspended", {}).get("seconds")
+    drv = r.get("pa_fluid-pulseaudio_suspended", {}).get("seconds")
+    if "pa_pulse_suspended" in r:
+        secs = lambda v: "never (15 s)" if v is None else "%.1f s" % v
+        rows.append(("  sink suspended after Stop", secs(own), secs(drv), "-", "-", "<= 10 s",
+                     "yes" if own is not None and own <= 10 else "NO"))
+    if any(x[1] != "-" for x in rows):
+        print()
+        print_rows(PULSE_HEAD, rows)
 
 
 def main():

@@ -5,6 +5,8 @@ usage: mkpieces.py DIR
 
 dense.mid   45 s of General MIDI at 132 bpm on all 16 channels: arpeggios, pads, bass, a
             melody and a drum kit, about 40 note-ons a second and 60-100 voices sounding.
+song.mid    100 s of an ordinary General MIDI song at 110 bpm: drums, bass, piano, strings and
+            a melody, about 10 note-ons a second and 15-30 voices sounding.
 tempo-*.mid short claves notes, each alone, over tempo maps that change all the time;
             tempo-*.json holds each note's onset in seconds as the tempo map puts it,
             worked out here with exact fractions.
@@ -105,6 +107,36 @@ def dense(path):
     path.write_bytes(smf(1, ppq, tracks))
 
 
+def song(path):
+    rng = random.Random(5)
+    ppq, bpm, seconds = 480, 110, 100
+    beats = int(seconds * bpm / 60) // 4 * 4
+    end = beats * ppq
+    chords = [[48, 52, 55], [45, 48, 52], [41, 45, 48], [43, 47, 50]]
+    scale = [60, 62, 64, 65, 67, 69, 71, 72]
+    ev = [(0, tempo_msg(60_000_000 // bpm))]
+    for ch, program, volume in ((0, 0, 100), (1, 33, 100), (2, 48, 70), (3, 73, 95)):
+        ev += [(0, bytes([0xC0 | ch, program])), (0, bytes([0xB0 | ch, 7, volume])),
+               (0, bytes([0xB0 | ch, 91, 40]))]
+    for beat in range(beats):
+        t, chord = beat * ppq, chords[(beat // 4) % 4]
+        if beat % 2 == 0:                      # piano: the chord on beats 1 and 3
+            for key in chord:
+                note(ev, t, 2 * ppq - 20, 0, key + 12, 80)
+        for s in range(2):                     # bass: eighths on the root
+            note(ev, t + s * ppq // 2, ppq // 2 - 20, 1, chord[0] - 12, 100)
+        if beat % 4 == 0:                      # strings: a bar long
+            for key in chord:
+                note(ev, t, 4 * ppq - 20, 2, key, 70)
+        if rng.random() < 0.8:                 # flute: a quarter or two eighths
+            for s in range(rng.choice([1, 2])):
+                note(ev, t + s * ppq // 2, ppq // 2 - 10, 3, rng.choice(scale) + 12, 90)
+        note(ev, t, ppq // 8, 9, 36 if beat % 2 == 0 else 38, 110)   # kick, snare
+        for s in range(2):
+            note(ev, t + s * ppq // 2, ppq // 8, 9, 42, 70)          # closed hi-hat
+    path.write_bytes(smf(0, ppq, [track(ev, end)]))
+
+
 class TempoMap:
     """Tick -> seconds over a list of (tick, microseconds per quarter), exactly."""
     def __init__(self, ppq, changes):
@@ -150,6 +182,7 @@ def main():
     out = Path(sys.argv[1])
     out.mkdir(parents=True, exist_ok=True)
     dense(out / "dense.mid")
+    song(out / "song.mid")
     rng = random.Random(11)
     # A new tempo on every beat, 40 to 240 bpm.
     tempo_piece(out / "tempo-beats", 0, 480,

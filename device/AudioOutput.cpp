@@ -1,19 +1,18 @@
 #include "AudioOutput.h"
 
 #include "FluidApi.h"
+#include "PulseOutput.h"
 
-#include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace md {
 
 namespace {
-
-// Output drivers tried in turn; PipeWire desktops serve the PulseAudio one.
-constexpr std::array kDrivers{"pulseaudio", "alsa"};
 
 int64_t nowMs()
 {
@@ -82,23 +81,49 @@ private:
     int m_stallMs;
 };
 
-} // namespace
-
-std::unique_ptr<AudioOutput> openSystemOutput(AudioSource& source, fluid_settings_t* settings,
-                                              int stallMs, std::string& error)
+// One of FluidSynth's drivers ("alsa", "pulseaudio"), or null.
+std::unique_ptr<AudioOutput> openFluidDriver(const char* name, AudioSource& source,
+                                             fluid_settings_t* settings, int stallMs)
 {
     fl().fluid_settings_setint(settings, "audio.period-size", 128);
     fl().fluid_settings_setint(settings, "audio.periods", 3);
+    fl().fluid_settings_setstr(settings, "audio.driver", name);
     auto* link = new DriverLink;
     link->source = &source;
     link->lastCallbackMs = nowMs();
-    for (const char* name : kDrivers) {
-        fl().fluid_settings_setstr(settings, "audio.driver", name);
-        if (fluid_audio_driver_t* driver = fl().new_fluid_audio_driver2(settings, &driverCallback, link))
-            return std::make_unique<FluidDriverOutput>(driver, link, stallMs);
-    }
+    if (fluid_audio_driver_t* driver = fl().new_fluid_audio_driver2(settings, &driverCallback, link))
+        return std::make_unique<FluidDriverOutput>(driver, link, stallMs);
     delete link;
-    error = "no audio output device could be opened (tried PulseAudio and ALSA)";
+    return nullptr;
+}
+
+} // namespace
+
+std::unique_ptr<AudioOutput> openSystemOutput(AudioSource& source, fluid_settings_t* settings,
+                                              double sampleRate, int stallMs, std::string& error)
+{
+    const char* env = std::getenv("MELLOWDECK_AUDIO");
+    const std::string_view choice = env ? env : "";
+    std::string why;
+    if (choice.empty() || choice == "pulse") {
+        if (auto output = openPulseOutput(source, sampleRate, why))
+            return output;
+        if (choice == "pulse") {
+            error = "no audio output device could be opened (PulseAudio: " + why + ")";
+            return nullptr;
+        }
+    }
+    if (choice.empty() || choice == "alsa" || choice == "fluid-pulseaudio") {
+        const char* driver = choice == "fluid-pulseaudio" ? "pulseaudio" : "alsa";
+        if (auto output = openFluidDriver(driver, source, settings, stallMs))
+            return output;
+        error = choice.empty() ? "no audio output device could be opened (tried PulseAudio and ALSA)"
+                               : "no audio output device could be opened (tried FluidSynth's "
+                + std::string(driver) + " driver)";
+        return nullptr;
+    }
+    error = "MELLOWDECK_AUDIO=" + std::string(choice)
+        + " names no audio output (use pulse, alsa or fluid-pulseaudio)";
     return nullptr;
 }
 

@@ -2,6 +2,7 @@
 
 #include <fluidsynth.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,17 +17,29 @@ public:
     // false when it rendered silence and nothing will sound until it is woken: the output
     // may then stop asking and let the sound card sleep.
     virtual bool pull(float* left, float* right, int frames) = 0;
+    // After a pull, on the same thread: the frame of that pull at which the piece came to
+    // its end by itself, or -1 if it did not end there.
+    virtual int pieceEndedAt() const { return -1; }
 };
 
-// The system's sound output, pulling audio from a source until it is deleted.
+// The system's sound output, pulling audio from a source until it is deleted. Its methods
+// are called from the thread that gives the device its commands, never while the source
+// is locked against pull().
 class AudioOutput {
 public:
     virtual ~AudioOutput() = default;
     // The source has something to sound again: ask for it at once.
     virtual void wake() {}
+    // The source is about to change what it sounds: render nothing more until discard(),
+    // which must follow, so that all of the new sound reaches what discard() writes.
+    virtual void hold() {}
     // What is queued but not yet heard no longer stands (the device started, stopped or
     // jumped): let what follows be heard as soon as it can.
     virtual void discard() {}
+    // When the end of a piece that the source last reported (pieceEndedAt) is heard: an
+    // output that queues much audio has the end rendered well before it is heard, and the
+    // device counts as playing until then. Long past by default: at once.
+    virtual std::chrono::steady_clock::time_point endHeardAt() const { return {}; }
     // Why the output is gone for good (the device was removed, the sound server went
     // away), or "" while it works, even if the system has only paused it for a while.
     virtual std::string lost() const = 0;
@@ -36,10 +49,13 @@ public:
 using OutputFactory =
     std::function<std::unique_ptr<AudioOutput>(AudioSource& source, std::string& error)>;
 
-// The system's output: FluidSynth's drivers, PulseAudio first, then ALSA. `settings` are
-// the synthesizer's (sample rate, driver settings); `stallMs` is how long an output may stop
-// asking for audio before it counts as lost (0: never).
+// The system's output: Mellowdeck's own PulseAudio output, then FluidSynth's ALSA driver.
+// $MELLOWDECK_AUDIO chooses one alone: "pulse" (our own), "alsa" or "fluid-pulseaudio"
+// (FluidSynth's drivers). `settings` are the synthesizer's (driver settings); `stallMs` is
+// how long one of FluidSynth's drivers may stop asking for audio before it counts as lost
+// (0: never).
 std::unique_ptr<AudioOutput> openSystemOutput(AudioSource& source, fluid_settings_t* settings,
-                                              int stallMs, std::string& error);
+                                              double sampleRate, int stallMs,
+                                              std::string& error);
 
 } // namespace md

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <future>
 #include <mutex>
@@ -24,8 +25,10 @@ namespace {
 // this many per block.
 constexpr int kSynthBlock = 64;
 constexpr int kMaxEventsPerBlock = 128;
-// After the last voice ends, reverb and chorus still ring: keep rendering this long.
+// After the last voice ends, reverb and chorus still ring: keep rendering this long, or
+// until a whole block is below -100 dBFS. Then the output may let the sound card sleep.
 constexpr double kEffectsTailSeconds = 1.5;
+constexpr float kSilence = 1e-5f;
 // A lost output is tried again at most this often, however often play is asked for.
 constexpr auto kOutputRetry = std::chrono::seconds(1);
 
@@ -54,6 +57,8 @@ struct SynthDevice::Impl final : AudioSource {
     int64_t tailFrames = 0;         // frames still to render after the last voice ended
     int64_t synthFrames = 0;        // frames the synthesizer has rendered, for its block grid
     int eventsThisBlock = 0;        // events sent since the synthesizer last began a block
+    int endedAt = -1;               // frame of the last pull at which the piece ended by itself
+    bool endedByItself = false;     // stopped at the end with no command since
     std::string error;
     std::string outputError;
 
@@ -132,6 +137,8 @@ struct SynthDevice::Impl final : AudioSource {
                     chunk = std::min(chunk, intoBlock == 0 ? 1 : kSynthBlock - intoBlock);
                 } else if (sequencer.atEnd()) {
                     mode = Mode::Stopped;
+                    endedAt = done;
+                    endedByItself = true;
                     releaseAll();
                 } else {
                     chunk = static_cast<int>(sequencer.framesUntilNext(chunk));
@@ -149,13 +156,54 @@ struct SynthDevice::Impl final : AudioSource {
                 sequencer.advance(chunk);
             done += chunk;
         }
+        if (!playing && fl().fluid_synth_get_active_voice_count(synth) == 0) {
+            const auto quiet = [](float v) { return std::abs(v) < kSilence; };
+            if (std::all_of(left, left + frames, quiet) && std::all_of(right, right + frames, quiet))
+                tailFrames = 0;   // the effects have died away
+        }
         return true;
     }
 
     bool pull(float* left, float* right, int frames) override
     {
         std::lock_guard guard(lock);
+        endedAt = -1;
         return synth && renderLocked(left, right, frames);
+    }
+
+    int pieceEndedAt() const override
+    {
+        std::lock_guard guard(lock);
+        return endedAt;
+    }
+
+    // Around a command that changes what sounds, with `lock` let go (the output's thread
+    // may be waiting for it): the output renders nothing while the command changes the
+    // state, then replaces what it has queued.
+    struct Discarding {
+        explicit Discarding(AudioOutput* o, bool wake = false) : output(o), wakes(wake)
+        {
+            if (output)
+                output->hold();
+        }
+        ~Discarding()
+        {
+            if (!output)
+                return;
+            if (wakes)
+                output->wake();
+            output->discard();
+        }
+        Discarding(const Discarding&) = delete;
+        Discarding& operator=(const Discarding&) = delete;
+        AudioOutput* output;
+        bool wakes;
+    };
+
+    bool playing()
+    {
+        std::lock_guard guard(lock);
+        return mode == Mode::Playing;
     }
 
     void prepare();
@@ -179,8 +227,9 @@ struct SynthDevice::Impl final : AudioSource {
             return {};
         std::string why;
         lastOutputAttempt = std::chrono::steady_clock::now();
-        output = options.output ? options.output(*this, why)
-                                : openSystemOutput(*this, settings, options.outputStallMs, why);
+        output = options.output
+            ? options.output(*this, why)
+            : openSystemOutput(*this, settings, options.sampleRate, options.outputStallMs, why);
         return output ? std::string() : why;
     }
 
@@ -213,6 +262,7 @@ struct SynthDevice::Impl final : AudioSource {
     // the piece) and stop there; the next Play sets the channels for that position.
     bool moveTo(int64_t frame)
     {
+        Discarding discarding(output.get());
         std::lock_guard guard(lock);
         if (mode == Mode::NotOpen)
             return fail("no device is open");
@@ -220,6 +270,7 @@ struct SynthDevice::Impl final : AudioSource {
         sequencer.seek(frame);
         resetBeforePlay = true;
         mode = Mode::Stopped;
+        endedByItself = false;
         return true;
     }
 };
@@ -323,6 +374,7 @@ bool SynthDevice::open(const std::string& path)
 bool SynthDevice::close()
 {
     std::shared_ptr<const Song> old;   // freed after the lock is let go
+    Impl::Discarding discarding(d->output.get());
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
@@ -331,6 +383,7 @@ bool SynthDevice::close()
     old = d->sequencer.song();
     d->sequencer.clear();
     d->mode = Mode::NotOpen;
+    d->endedByItself = false;
     d->outputError.clear();
     return true;
 }
@@ -347,6 +400,8 @@ bool SynthDevice::play()
         else
             problem = outputError();
     }
+    // Playing again changes nothing: the output is left alone.
+    Impl::Discarding discarding(d->playing() ? nullptr : d->output.get(), true);
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
@@ -360,21 +415,25 @@ bool SynthDevice::play()
         d->resetBeforePlay = false;
     }
     d->mode = Mode::Playing;
+    d->endedByItself = false;
     return true;
 }
 
 bool SynthDevice::stop()
 {
+    Impl::Discarding discarding(d->output.get());
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
     d->releaseAll();
     d->mode = Mode::Stopped;
+    d->endedByItself = false;
     return true;
 }
 
 bool SynthDevice::pause()
 {
+    Impl::Discarding discarding(d->playing() ? d->output.get() : nullptr);
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
@@ -382,6 +441,7 @@ bool SynthDevice::pause()
         d->releaseAll();
         d->mode = Mode::Paused;
     }
+    d->endedByItself = false;
     return true;
 }
 
@@ -406,8 +466,17 @@ Mode SynthDevice::mode() const
     // The mode is asked for regularly while the window runs; that is where a lost output
     // is noticed.
     d->noticeLostOutput();
-    std::lock_guard guard(d->lock);
-    return d->mode;
+    bool ending = false;
+    Mode mode = Mode::NotOpen;
+    {
+        std::lock_guard guard(d->lock);
+        mode = d->mode;
+        ending = d->endedByItself;
+    }
+    // A piece that ended by itself plays on until its end is heard.
+    if (ending && d->output && std::chrono::steady_clock::now() < d->output->endHeardAt())
+        return Mode::Playing;
+    return mode;
 }
 
 int64_t SynthDevice::positionMs() const

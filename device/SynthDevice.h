@@ -12,12 +12,15 @@ namespace md {
 struct SynthOptions {
     // SoundFont file; empty means: $MELLOWDECK_SOUNDFONT, then the usual system places.
     std::string soundFont;
-    // true: play through the system's audio output (PulseAudio, then ALSA).
+    // true: play through the system's audio output (see openSystemOutput: PulseAudio, then
+    // ALSA).
     // false: no audio output; the owner pulls audio with render() (tests, offline rendering).
     bool realtime = true;
     double sampleRate = 44100.0;
     // An output of FluidSynth's drivers that has not asked for audio for this long is taken
-    // for lost (device removed). 0 never gives up.
+    // for lost (device removed). 0 never gives up. Mellowdeck's own PulseAudio output is
+    // told by the server when it is lost, and may rightly go quiet for long (corked,
+    // suspended).
     int outputStallMs = 2000;
     // Where the sound goes when `realtime`; unset: the system's output.
     OutputFactory output;

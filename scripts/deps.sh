@@ -16,11 +16,11 @@ md_install_packages() {
 
 # What it takes to build and play.
 MD_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev
-                   libfluidsynth-dev libfontconfig-dev timgm6mb-soundfont fonts-dejavu-core)
+                   libfluidsynth-dev libpulse-dev libfontconfig-dev timgm6mb-soundfont fonts-dejavu-core)
 # What the tests need beyond that: clang's libFuzzer, a virtual X server, audio capture tools,
-# lintian for the package check, a private session bus (dbus-run-session).
+# a PulseAudio server of their own, lintian for the package check, a private session bus.
 MD_TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xdotool x11-utils sox alsa-utils desktop-file-utils appstream python3
-                  libx11-6 libxfixes3 lintian dbus-daemon)
+                  libx11-6 libxfixes3 pulseaudio pulseaudio-utils lintian dbus-daemon)
 # What scripts/package needs beyond the build: dpkg-shlibdeps, and file to find the binaries.
 MD_PACKAGE_PACKAGES=(dpkg-dev file)
 
