@@ -17,8 +17,10 @@ md_install_packages() {
 # What it takes to build and play.
 MD_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev
                    libfluidsynth-dev libfontconfig-dev timgm6mb-soundfont fonts-dejavu-core)
-# What the tests need beyond that: clang's libFuzzer, a virtual X server, audio capture tools.
-MD_TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xdotool x11-utils sox alsa-utils desktop-file-utils appstream python3
-                  libx11-6 libxfixes3)
+# What the end-to-end session (tests/e2e/session.sh) takes: a virtual X server driven by xdotool,
+# a session bus, a PulseAudio server with its recording and control tools, Python reading X.
+MD_E2E_PACKAGES=(xvfb xdotool dbus-daemon pulseaudio pulseaudio-utils python3 libx11-6)
+# What the tests need beyond building: clang's libFuzzer, the desktop file checks, that session.
+MD_TEST_PACKAGES=(clang libclang-rt-14-dev desktop-file-utils appstream "${MD_E2E_PACKAGES[@]}")
 
 md_jobs() { nproc 2>/dev/null || echo 2; }
