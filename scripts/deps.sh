@@ -17,10 +17,12 @@ md_install_packages() {
 # What it takes to build and play.
 MD_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev
                    libfluidsynth-dev libpulse-dev libfontconfig-dev timgm6mb-soundfont fonts-dejavu-core)
-# What the tests need beyond that: clang's libFuzzer, a virtual X server, audio capture tools,
-# a PulseAudio server of their own, lintian for the package check, a private session bus.
-MD_TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xdotool x11-utils sox alsa-utils desktop-file-utils appstream python3
-                  libx11-6 libxfixes3 pulseaudio pulseaudio-utils lintian dbus-daemon)
+# What the end-to-end session (tests/e2e/session.sh) takes: a virtual X server driven by xdotool,
+# a session bus, a PulseAudio server with its recording and control tools, Python reading X.
+MD_E2E_PACKAGES=(xvfb xdotool dbus-daemon pulseaudio pulseaudio-utils python3 libx11-6)
+# What the tests need beyond building: clang's libFuzzer, the package and desktop file checks
+# (lintian, sox for the rendered sound), that session.
+MD_TEST_PACKAGES=(clang libclang-rt-14-dev desktop-file-utils appstream lintian sox "${MD_E2E_PACKAGES[@]}")
 # What scripts/package needs beyond the build: dpkg-shlibdeps, and file to find the binaries.
 MD_PACKAGE_PACKAGES=(dpkg-dev file)
 

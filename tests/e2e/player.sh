@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# End-to-end tests of the real player, pressed as a person would and heard through a sound server.
+#   player.sh transport MELLOWDECK: File > Open; Start plays once, again restarts; Stop silences; Loop
+#     Sounds loops; the control's own Stop and Play; File > Exit while playing quits and falls silent
+#   player.sh suspend MELLOWDECK: the server pauses the output 5 s; the piece plays on, no error shown
+set -euo pipefail
+export LC_ALL=C   # a decimal point in $EPOCHREALTIME
+[ $# -eq 2 ] || { echo "usage: player.sh transport|suspend MELLOWDECK" >&2; exit 2; }
+. "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+md_session_begin
+/usr/bin/python3 "$md_here/analyse.py" piece "$md_work/piece.mid"
+md_launch "$(realpath "$2")"
+md_open_file "$md_work/piece.mid"; sleep 0.5
+if [ "$1" = transport ]; then   # the piece lasts 1.5 s: each wait leaves a clear stretch to listen to
+    md_click btnStart A start+once;   sleep 2.6
+    md_click btnStart B1 start;       sleep 0.5   # in its second note
+    md_click btnStart B2 start+once;  sleep 2.6
+    md_click btnStart C start;        sleep 0.3   # in its first note
+    md_click btnStop C_stop stop;     sleep 1.8
+    md_click chkLoopSounds;           sleep 0.3
+    md_click btnStart D start+loop;   sleep 6.7
+    md_click Stop E_stop stop;        sleep 1.8   # the control's own buttons; Stop rewound
+    md_click Play E_play start+loop;  sleep 3.5
+    md_menu 2 F_exit stop
+    md_tries=30 md_until eval '! kill -0 $md_app_pid' || md_fail "the player was still running 3 s after File > Exit"
+    wait "$md_app_pid" || md_fail "the player quit with status $?"
+    sleep 1.5
+else
+    md_click chkLoopSounds;           sleep 0.3
+    md_click btnStart A start+loop;   sleep 2.5
+    before="$(md_label)"
+    md_event suspend -
+    pactl suspend-sink cap 1; sleep 5; pactl suspend-sink cap 0
+    md_event resume again;            sleep 4.5
+    [ "$(md_label)" = "$before" ] || md_fail "the file label changed while the output was paused"
+fi
+/usr/bin/python3 "$md_here/analyse.py" check "$md_work" || md_fail "what was heard is not what was played"
