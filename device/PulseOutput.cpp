@@ -270,11 +270,11 @@ private:
             pa.pa_threaded_mainloop_wait(m_loop);
         }
 
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(std::lround(m_rate)), kChannels};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, uint32_t(std::lround(m_rate)), kChannels};
         pa_proplist* props = pa.pa_proplist_new();
         // Lets the server's policy (a phone call corking music) know what this is.
         pa.pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-        m_stream = pa.pa_stream_new_with_proplist(m_context, "Mellowdeck", &spec, nullptr, props);
+        m_stream = pa.pa_stream_new_with_proplist(m_context, "Mellowdeck", &format, nullptr, props);
         pa.pa_proplist_free(props);
         if (!m_stream)
             return contextError();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end tests of the real player, pressed as a person would and heard through a sound server.
 #   player.sh transport MELLOWDECK: File > Open; Start plays once, again restarts; Stop silences; Loop
-#     Sounds loops; the control's own Stop and Play; File > Exit while playing quits and falls silent
+#     Sounds loops; the control's own Stop and Play; playerctl's stop and play (MPRIS); File > Exit
+#     while playing quits and falls silent
 #   player.sh suspend MELLOWDECK: the server pauses the output 5 s; the piece plays on, no error shown
 set -euo pipefail
 export LC_ALL=C   # a decimal point in $EPOCHREALTIME
@@ -21,6 +22,8 @@ if [ "$1" = transport ]; then   # the piece lasts 1.5 s: each wait leaves a clea
     md_click btnStart D start+loop;   sleep 6.7
     md_click Stop E_stop stop;        sleep 1.8   # the control's own buttons; Stop rewound
     md_click Play E_play start+loop;  sleep 3.5
+    md_event P_stop stop; playerctl -p mellowdeck stop; sleep 1.8   # the desktop's media controls
+    md_event P_play start; playerctl -p mellowdeck play; sleep 0.5
     md_menu 2 F_exit stop
     md_tries=30 md_until eval '! kill -0 $md_app_pid' || md_fail "the player was still running 3 s after File > Exit"
     wait "$md_app_pid" || md_fail "the player quit with status $?"
