@@ -67,12 +67,9 @@ private slots:
         QTest::newRow("test-c-major-scale.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
         QTest::newRow("test-2-tracks-type-1.mid") << 1 << 32 << 9 * kSecond / 2 << 9 * kSecond / 2;
         QTest::newRow("test-2-tracks-type-2.mid") << 2 << 32 << 9 * kSecond << 9 * kSecond;
-        QTest::newRow("test-smpte-offset.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
         QTest::newRow("test-running-status-sysex.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
         QTest::newRow("test-illegal-message-all.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
-        QTest::newRow("test-corrupt-file-missing-byte.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
         QTest::newRow("test-vlq-4-byte.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
-        QTest::newRow("test-track-length.mid") << 0 << 2 << 3 * kSecond / 2 << kSecond / 2;
     }
 
     void corpusFacts()
