@@ -7,7 +7,6 @@
 #include <QTest>
 
 #include <atomic>
-#include <map>
 #include <random>
 #include <thread>
 
@@ -169,10 +168,8 @@ private slots:
         QVERIFY(device.play());
         QVERIFY(peak(render(device, 4410)) > 0.01f);
         const int64_t position = device.positionFrames();
-        const std::map<QString, bool (md::SynthDevice::*)()> commands{
-            {"stop", &md::SynthDevice::stop}, {"pause", &md::SynthDevice::pause}, {"prev", &md::SynthDevice::prev},
-            {"next", &md::SynthDevice::next}, {"close", &md::SynthDevice::close}};
-        QVERIFY((device.*commands.at(command))());
+        QVERIFY(command == "stop" ? device.stop() : command == "pause" ? device.pause() : command == "prev" ? device.prev()
+                : command == "next" ? device.next() : device.close());
         render(device, 2048);
         QCOMPARE(device.activeVoices(), 0);
         QVERIFY(peak(render(device, 4410)) < 1e-6f);   // the reverb keeps a trace against denormals

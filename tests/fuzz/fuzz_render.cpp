@@ -6,6 +6,7 @@
 #include "MidiFile.h"
 #include "SynthDevice.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +25,8 @@ void render(md::SynthDevice& device, int frames)
     float left[512], right[512];
     for (int done = 0; done < frames; done += 512) {
         device.render(left, right, 512);
-        for (int i = 0; i < 512; ++i)
-            if (!std::isfinite(left[i]) || !std::isfinite(right[i]))
-                broken("a sample that is not a number");
+        if (!std::all_of(left, left + 512, [](float v) { return std::isfinite(v); }))
+            broken("a sample that is not a number");
         if (device.positionFrames() < 0 || device.positionFrames() > device.lengthFrames())
             broken("position outside the piece");
     }
