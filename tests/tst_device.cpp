@@ -44,15 +44,11 @@ std::vector<float> playThrough(md::SynthDevice& device)
 // Hz of the tone in [from, to), from its rising zero crossings.
 double frequency(const std::vector<float>& s, std::size_t from, std::size_t to)
 {
-    std::size_t first = 0, last = 0, count = 0;
-    for (std::size_t i = from + 1; i < to; ++i) {
-        if (s[i - 1] <= 0 && s[i] > 0) {
-            const std::size_t at = i;
-            first = count++ == 0 ? at : first;
-            last = at;
-        }
-    }
-    return count < 2 ? 0 : (count - 1) * kRate / double(last - first);
+    std::vector<std::size_t> up;
+    for (std::size_t i = from + 1; i < to; ++i)
+        if (s[i - 1] <= 0 && s[i] > 0)
+            up.push_back(i);
+    return up.size() < 2 ? 0 : double(up.size() - 1) * kRate / double(up.back() - up.front());
 }
 
 struct FakeOutput : md::AudioOutput {
@@ -279,16 +275,10 @@ private slots:
                 render(device, 256);
         });
         std::mt19937 random(7);
-        for (int i = 0; i < 3000; ++i) {
-            switch (random() % 6) {
-            case 0: device.play(); break;
-            case 1: device.stop(); break;
-            case 2: device.prev(); break;
-            case 3: device.pause(); break;
-            case 4: device.seek(random() % 1000); break;
-            default: QVERIFY(device.positionFrames() <= device.lengthFrames()); break;
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        for (int i = 0; i < 3000; ++i, std::this_thread::sleep_for(std::chrono::microseconds(200))) {
+            const unsigned r = random() % 6;
+            QVERIFY(r == 0 ? device.play() : r == 1 ? device.stop() : r == 2 ? device.prev() : r == 3 ? device.pause()
+                    : r == 4 ? device.seek(random() % 1000) : device.positionFrames() <= device.lengthFrames());
         }
         device.stop();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
