@@ -11,24 +11,12 @@
 namespace {
 
 using test::kRate;
+using test::pitch;
 constexpr double kDrum = 9999;   // in a list of cents: a drum (880 Hz, whatever the key)
 enum Kind { Notes, Bends, Vibrato };
 
 double cents(double hz, int key) { return 1200.0 * std::log2(hz / 440.0) - (key - 69) * 100.0; }
 double seconds(const md::MidiEvent& e) { return static_cast<double>(e.timeNs) / 1e9; }
-
-// From upward zero crossings: the mean frequency (0: silence), or the highest over one period.
-double pitch(const std::vector<float>& x, double from, double to, bool crest = false)
-{
-    std::vector<double> t;
-    for (auto i = static_cast<std::size_t>(from * kRate) + 1; i < std::min(x.size(), std::size_t(to * kRate)); ++i)
-        if (x[i - 1] < 0 && x[i] >= 0)
-            t.push_back((static_cast<double>(i) - 1 + x[i - 1] / (x[i - 1] - x[i])) / kRate);
-    double top = 0;
-    for (std::size_t i = 1; crest && i < t.size(); ++i)
-        top = std::max(top, 1.0 / (t[i] - t[i - 1]));
-    return crest ? top : t.size() < 3 ? 0.0 : static_cast<double>(t.size() - 1) / (t.back() - t.front());
-}
 
 } // namespace
 
