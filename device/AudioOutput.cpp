@@ -117,9 +117,11 @@ std::unique_ptr<AudioOutput> openSystemOutput(AudioSource& source, fluid_setting
         const char* driver = choice == "fluid-pulseaudio" ? "pulseaudio" : "alsa";
         if (auto output = openFluidDriver(driver, source, settings, stallMs))
             return output;
-        error = choice.empty() ? "no audio output device could be opened (tried PulseAudio and ALSA)"
-                               : "no audio output device could be opened (tried FluidSynth's "
-                + std::string(driver) + " driver)";
+        if (choice.empty())
+            error = "no audio output device could be opened (tried PulseAudio and ALSA)";
+        else
+            error = "no audio output device could be opened (tried FluidSynth's " + std::string(driver)
+                + " driver)";
         return nullptr;
     }
     error = "MELLOWDECK_AUDIO=" + std::string(choice)
