@@ -25,9 +25,9 @@ for f in bin/mellowdeck bin/mellowdeck-render share/applications/$id.desktop \
     [ -s "/usr/$f" ] && dpkg -S "/usr/$f" | grep -qx "mellowdeck: /usr/$f" || fail "/usr/$f is not installed by the package"
 done
 # What desktops read: a warning counts as a mistake too, pedantic notes are let through.
-out="$(desktop-file-validate /usr/share/applications/$id.desktop 2>&1)" && [ -z "$out" ] || fail "desktop-file-validate: $out"
-out="$(appstreamcli validate --no-net --no-color /usr/share/metainfo/$id.metainfo.xml 2>&1)" &&
-    ! grep -qE '^[EWI]:' <<<"$out" || fail "appstreamcli: $out"
+said="$(desktop-file-validate /usr/share/applications/$id.desktop 2>&1)" && [ -z "$said" ] || fail "desktop-file-validate: $said"
+said="$(appstreamcli validate --no-net --no-color /usr/share/metainfo/$id.metainfo.xml 2>&1)" &&
+    ! grep -qE '^[EWI]:' <<<"$said" || fail "appstreamcli: $said"
 # The renderer finds FluidSynth and a SoundFont that the package's dependencies brought.
 /usr/bin/mellowdeck-render /usr/share/mellowdeck/mellowdeck-demo.mid "$out/demo.wav"
 sox "$out/demo.wav" -n stat 2>&1 | awk '/^RMS +amplitude/ { ok = $3 > 0.001 } END { exit !ok }' ||
