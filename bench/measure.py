@@ -54,7 +54,7 @@ def fs_ready(n, soundfont):
     times = []
     for _ in range(n + 1):
         t = time.perf_counter()
-        p = subprocess.Popen(["fluidsynth", "-n", "-a", "alsa", "-z", "128", "-c", "3", "-r", "44100",
+        p = subprocess.Popen(["fluidsynth", "-n", "-a", "pulseaudio", "-z", "128", "-c", "3", "-r", "44100",
                               soundfont], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL)
         seen = b""

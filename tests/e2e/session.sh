@@ -12,7 +12,7 @@ md_end() {   # TERM, 3 s of grace, KILL
 }
 md_cleanup() {
     for (( i=${#md_pids[@]}-1; i>=0; i-- )); do md_end "${md_pids[i]}"; done
-    [ -z "$md_work" ] || [ -n "${MD_KEEP:-}" ] || rm -rf "$md_work"
+    [ -z "$md_work" ] || { [ -n "${MD_KEEP:-}" ] && echo "kept $md_work" >&2; } || rm -rf "$md_work"
 }
 md_fail() { echo "FAIL: $*" >&2; for f in "$md_work"/*.log; do sed "s|^|  $(basename "$f"): |" "$f" >&2; done; exit 1; }
 md_until() { for _ in $(seq "${md_tries:-100}"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done; return 1; }
