@@ -57,43 +57,6 @@ private slots:
         }
     }
 
-    void corpusFacts_data()
-    {
-        QTest::addColumn<int>("format");
-        QTest::addColumn<int>("notes");
-        QTest::addColumn<qint64>("lengthNs");
-        QTest::addColumn<qint64>("lastNoteNs");
-        // Eight notes of half a second, then the end; format 2 plays its two tracks in turn.
-        QTest::newRow("test-c-major-scale.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
-        QTest::newRow("test-2-tracks-type-1.mid") << 1 << 32 << 9 * kSecond / 2 << 9 * kSecond / 2;
-        QTest::newRow("test-2-tracks-type-2.mid") << 2 << 32 << 9 * kSecond << 9 * kSecond;
-        QTest::newRow("test-running-status-sysex.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
-        QTest::newRow("test-illegal-message-all.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
-        QTest::newRow("test-vlq-4-byte.mid") << 0 << 16 << 4 * kSecond << 4 * kSecond;
-    }
-
-    void corpusFacts()
-    {
-        QFETCH(int, format);
-        QFETCH(int, notes);
-        QFETCH(qint64, lengthNs);
-        QFETCH(qint64, lastNoteNs);
-        const md::LoadResult r = md::loadMidiFile((kCorpus + QTest::currentDataTag()).toStdString());
-        QVERIFY2(r.song, r.error.c_str());
-        QCOMPARE(r.song->format, format);
-        QCOMPARE(qint64(r.song->lengthNs), lengthNs);
-        int count = 0;
-        qint64 last = -1;
-        for (const md::MidiEvent& e : r.song->events) {
-            if ((e.status & 0xE0) == 0x80) {
-                ++count;
-                last = e.timeNs;
-            }
-        }
-        QCOMPARE(count, notes);
-        QCOMPARE(last, lastNoteNs);
-    }
-
     void timing_data()
     {
         QTest::addColumn<QByteArray>("file");

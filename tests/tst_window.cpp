@@ -34,6 +34,7 @@ struct Rig {
     QPointer<frmMidiPlayer> window =
         new frmMidiPlayer(std::unique_ptr<md::Device>(device), assets::registerBundledFonts(), &shell);
     template <class T> T* find(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
+    bool shown() const { window->show(); return QTest::qWaitForWindowExposed(window); }
     ~Rig() { delete window.data(); }
 };
 
@@ -46,8 +47,7 @@ private slots:
     void looksAsDrawn()
     {
         Rig rig;
-        rig.window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(rig.window));
+        QVERIFY(rig.shown());
         auto* start = rig.find<QPushButton>("btnStart");
         auto* stop = rig.find<QPushButton>("btnStop");
         // Start is the wider, left one; neither can be pressed before a file is opened.
@@ -112,8 +112,7 @@ private slots:
     void linksOpenTheirPages()
     {
         Rig rig;
-        rig.window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(rig.window));
+        QVERIFY(rig.shown());
         auto* image1 = rig.find<QLabel>("Image1");
         auto* image2 = rig.find<QLabel>("Image2");
         QTest::mouseClick(image1, Qt::RightButton);
