@@ -3,6 +3,7 @@
 #include <fluidsynth.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,10 @@ public:
     // After a pull, on the same thread: the frame of that pull at which the piece came to
     // its end by itself, or -1 if it did not end there.
     virtual int pieceEndedAt() const { return -1; }
+    // On the same thread: the last `frames` frames that pull() rendered are being replaced
+    // before anyone heard them. Notes begun in them must not sound, and a piece that was
+    // stopped or paused meanwhile goes on from what was heard.
+    virtual void unheard(int64_t frames) { (void)frames; }
 };
 
 // The system's sound output, pulling audio from a source until it is deleted. Its methods

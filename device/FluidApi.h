@@ -28,8 +28,10 @@ namespace md {
     X(fluid_synth_channel_pressure) \
     X(fluid_synth_get_active_voice_count) \
     X(fluid_synth_get_cc) \
+    X(fluid_synth_get_polyphony) \
     X(fluid_synth_get_program) \
     X(fluid_synth_get_sfont_by_id) \
+    X(fluid_synth_get_voicelist) \
     X(fluid_synth_key_pressure) \
     X(fluid_synth_noteoff) \
     X(fluid_synth_noteon) \
@@ -45,6 +47,12 @@ namespace md {
     X(fluid_synth_sfload) \
     X(fluid_synth_sysex) \
     X(fluid_synth_unpin_preset) \
+    X(fluid_voice_gen_set) \
+    X(fluid_voice_get_channel) \
+    X(fluid_voice_get_id) \
+    X(fluid_voice_get_key) \
+    X(fluid_voice_is_playing) \
+    X(fluid_voice_update_param) \
     X(new_fluid_audio_driver2) \
     X(new_fluid_settings) \
     X(new_fluid_synth)

@@ -472,8 +472,10 @@ private:
         int64_t at = (t ? heard(t) : read) + m_guard;
         if (!m_rewinds)
             at = std::max(at, read + m_guard);
-        if (at < m_written)
+        if (at < m_written) {
+            m_source.unheard(m_written - at);
             rewrite(at);
+        }
     }
 
     // Renders n frames into m_out; false if the source had nothing to sound.

@@ -14,6 +14,7 @@
 #include <future>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace md {
 
@@ -59,6 +60,14 @@ struct SynthDevice::Impl final : AudioSource {
     int eventsThisBlock = 0;        // events sent since the synthesizer last began a block
     int endedAt = -1;               // frame of the last pull at which the piece ended by itself
     bool endedByItself = false;     // stopped at the end with no command since
+    int64_t playedFrom = 0;         // where the cursor was put or play last began
+    // The notes begun lately, so that those an output replaces unheard can be taken back.
+    struct Onset {
+        int64_t frame;
+        int channel, key;
+    };
+    std::array<Onset, 1024> onsets{};
+    std::size_t onsetCount = 0;     // ever recorded; the ring holds the latest
     std::string error;
     std::string outputError;
 
@@ -80,8 +89,8 @@ struct SynthDevice::Impl final : AudioSource {
             case 0x90:
                 if (e.data2 == 0)
                     fl().fluid_synth_noteoff(synth, ch, e.data1);
-                else
-                    fl().fluid_synth_noteon(synth, ch, e.data1, e.data2);
+                else if (fl().fluid_synth_noteon(synth, ch, e.data1, e.data2) == FLUID_OK)
+                    onsets[onsetCount++ % onsets.size()] = {synthFrames, ch, e.data1};
                 break;
             case 0xA0: fl().fluid_synth_key_pressure(synth, ch, e.data1, e.data2); break;
             case 0xB0: fl().fluid_synth_cc(synth, ch, e.data1, e.data2); break;
@@ -177,6 +186,65 @@ struct SynthDevice::Impl final : AudioSource {
         return endedAt;
     }
 
+    void unheard(int64_t frames) override
+    {
+        std::lock_guard guard(lock);
+        if (!synth)
+            return;
+        silenceNotesSince(synthFrames - frames);
+        // Stopped or paused since: go on from what was heard, not from what was rendered.
+        if (mode != Mode::Playing && sequencer.loaded()) {
+            const int64_t heard = std::max(playedFrom, sequencer.position() - frames);
+            if (heard < sequencer.position()) {
+                sequencer.seek(heard);
+                resetBeforePlay = true;
+            }
+        }
+    }
+
+    // Silences at once the notes begun at `frame` or later. A note is known by its channel
+    // and key; the voices FluidSynth started last for them are its own.
+    void silenceNotesSince(int64_t frame)
+    {
+        std::array<int, 16 * 128> begun{};
+        bool any = false;
+        for (std::size_t i = onsetCount; i > onsetCount - std::min(onsetCount, onsets.size()); --i) {
+            const Onset& o = onsets[(i - 1) % onsets.size()];
+            if (o.frame < frame)
+                break;
+            ++begun[std::size_t(o.channel * 128 + o.key)];
+            any = true;
+        }
+        if (!any)
+            return;
+        std::vector<fluid_voice_t*> voices(std::size_t(fl().fluid_synth_get_polyphony(synth)) + 1);
+        fl().fluid_synth_get_voicelist(synth, voices.data(), int(voices.size()), -1);
+        std::erase_if(voices, [](fluid_voice_t* v) { return !v || !fl().fluid_voice_is_playing(v); });
+        const auto note = [](fluid_voice_t* v) {
+            return std::size_t(fl().fluid_voice_get_channel(v) * 128 + fl().fluid_voice_get_key(v));
+        };
+        // Newest first; a note's layers share its id.
+        std::sort(voices.begin(), voices.end(),
+                  [](fluid_voice_t* a, fluid_voice_t* b) { return fl().fluid_voice_get_id(a) > fl().fluid_voice_get_id(b); });
+        std::array<unsigned, 16 * 128> lastId{};
+        for (fluid_voice_t* v : voices) {
+            const std::size_t n = note(v);
+            if (n >= begun.size())
+                continue;
+            const unsigned id = fl().fluid_voice_get_id(v);
+            if (lastId[n] != id && begun[n] > 0) {
+                --begun[n];
+                lastId[n] = id;
+            }
+            if (lastId[n] == id) {
+                // The quietest a voice can be: it ends at once, as its level is below the
+                // synthesizer's noise floor.
+                fl().fluid_voice_gen_set(v, GEN_ATTENUATION, 1440.0f);
+                fl().fluid_voice_update_param(v, GEN_ATTENUATION);
+            }
+        }
+    }
+
     // Around a command that changes what sounds, with `lock` let go (the output's thread
     // may be waiting for it): the output renders nothing while the command changes the
     // state, then replaces what it has queued.
@@ -268,6 +336,7 @@ struct SynthDevice::Impl final : AudioSource {
             return fail("no device is open");
         releaseAll();
         sequencer.seek(frame);
+        playedFrom = sequencer.position();
         resetBeforePlay = true;
         mode = Mode::Stopped;
         endedByItself = false;
@@ -366,6 +435,7 @@ bool SynthDevice::open(const std::string& path)
     std::swap(d->sequencer, prepared);
     d->mode = Mode::Stopped;
     d->resetBeforePlay = true;
+    d->playedFrom = 0;
     d->error.clear();
     d->outputError.clear();
     return true;
@@ -415,6 +485,7 @@ bool SynthDevice::play()
         d->resetBeforePlay = false;
     }
     d->mode = Mode::Playing;
+    d->playedFrom = d->sequencer.position();
     d->endedByItself = false;
     return true;
 }

@@ -162,6 +162,38 @@ private slots:
         }
     }
 
+    // An output that queues audio rewrites what was not yet heard when a command comes. A
+    // note begun there must not sound after Stop or Pause, and Play goes on from what was
+    // heard, not from what was rendered.
+    void unheardAudioIsTakenBack()
+    {
+        struct Queue : md::AudioOutput {
+            std::string lost() const override { return {}; }
+        };
+        Files files;
+        // A4 heard; E5 begins at frame 4000, after the 3000 frames that the output replaces.
+        const QByteArray notes = noteOn(0, 0, 69) + noteOff(20, 0, 69) + noteOn(60, 1, 76) + noteOff(320, 1, 76);
+        const std::string file = files.write("u.mid", smf(0, 441, {track(notes)})).toStdString();
+        for (bool pause : {false, true}) {
+            md::AudioSource* source = nullptr;
+            md::SynthOptions options = offline();
+            options.realtime = true;
+            options.output = [&](md::AudioSource& s, std::string&) -> std::unique_ptr<md::AudioOutput> {
+                source = &s;
+                return std::make_unique<Queue>();
+            };
+            md::SynthDevice device(options);
+            QVERIFY(device.open(file) && device.play());
+            render(device, 6000);
+            QVERIFY(pause ? device.pause() : device.stop());
+            source->unheard(3000);
+            QVERIFY(peak(render(device, 2048), 256) < 1e-4f);   // what the output writes instead
+            QCOMPARE(device.positionFrames(), 3000);
+            QVERIFY(device.play());
+            QVERIFY(peak(render(device, 2048), 1100) > 0.05f);   // E5 again, 1000 frames on
+        }
+    }
+
     // Every voice sounding, and thousands of controller changes at the instant the notes
     // end: FluidSynth's queue of voice updates would overflow and lose the note-offs,
     // unless the device spreads a burst over several blocks.
