@@ -34,8 +34,6 @@ public:
     // Lifts the pedals in `live` and on the synthesizer, and releases every note.
     void releaseAll(MidiState& live);
 
-    // The preset a channel in `state` plays, as the SoundFont has it: (bank, program).
-    std::pair<int, int> presetOf(const MidiState& state, int channel) const;
     // Keeps the samples of every preset `song` can select loaded, and lets go of what the
     // last song held; FluidSynth would otherwise load them on the audio thread.
     void holdPresets(const Song& song);
@@ -55,6 +53,8 @@ private:
     };
     Applied wanted(const MidiState& target, int channel) const;
     std::pair<int, int> resolve(int bank, int program, bool drum) const;
+    // The preset a channel in `state` plays, as the SoundFont has it: (bank, program).
+    std::pair<int, int> presetOf(const MidiState& state, int channel) const;
 
     fluid_synth_t* synth_;
     int soundFont_;

@@ -25,8 +25,9 @@ public:
     virtual bool open(const std::string& path) = 0;
     virtual bool close() = 0;             // mode NotOpen
     virtual bool play() = 0;              // from the current position; Stopped by itself at the end
-    virtual bool stop() = 0;              // Stopped, position kept, notes released
-    virtual bool pause() = 0;             // Paused, position kept, notes released
+    // Stopped or Paused where the piece was heard, notes released.
+    virtual bool stop() = 0;
+    virtual bool pause() = 0;
     virtual bool prev() = 0;              // to the beginning; if playing, stopped there
     virtual bool next() = 0;              // to the end, stopped there
     virtual bool seek(int64_t ms) = 0;    // to a position (clamped), stopped there

@@ -1,8 +1,9 @@
 #include "PulseOutput.h"
 
+#include "SharedLibrary.h"
+
 #include <pulse/pulseaudio.h>
 
-#include <dlfcn.h>
 #include <sys/time.h>
 
 #include <algorithm>
@@ -68,27 +69,12 @@ struct PulseApi {
 
 const PulseApi& pulse()
 {
-    static const PulseApi api = [] {
-        PulseApi a;
-        void* library = dlopen(MELLOWDECK_PULSE_SONAME, RTLD_NOW | RTLD_LOCAL);
-        if (!library) {
-            const char* why = dlerror();
-            a.error = std::string("libpulse could not be loaded: ") + (why ? why : "unknown error");
-            return a;
-        }
-        std::string missing;
-#define MD_PULSE_RESOLVE(name)                                                                  \
-        a.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));                    \
-        if (!a.name)                                                                            \
-            missing += missing.empty() ? #name : ", " #name;
-        MD_PULSE_FUNCTIONS(MD_PULSE_RESOLVE)
+    static const PulseApi api = loadSharedLibrary<PulseApi>(
+        MELLOWDECK_PULSE_SONAME, "libpulse", "", [](PulseApi& a, const auto& find) {
+#define MD_PULSE_RESOLVE(name) a.name = reinterpret_cast<decltype(&::name)>(find(#name));
+            MD_PULSE_FUNCTIONS(MD_PULSE_RESOLVE)
 #undef MD_PULSE_RESOLVE
-        if (!missing.empty()) {
-            a = PulseApi{};
-            a.error = std::string(MELLOWDECK_PULSE_SONAME) + " lacks " + missing;
-        }
-        return a;
-    }();
+        });
     return api;
 }
 
@@ -257,18 +243,26 @@ private:
         return why;
     }
 
-    std::string connectStreamLocked()
+    // Waits on the loop until `state()` is `ready`; "" then, or why not.
+    template <class State, class Good>
+    std::string waitUntil(State state, decltype(state()) ready, Good good)
     {
-        for (;;) {
-            const pa_context_state_t state = pa.pa_context_get_state(m_context);
-            if (state == PA_CONTEXT_READY)
-                break;
-            if (!PA_CONTEXT_IS_GOOD(state))
+        for (auto now = state(); now != ready; now = state()) {
+            if (!good(now))
                 return contextError();
             if (m_timedOut)
                 return "the sound server did not answer";
             pa.pa_threaded_mainloop_wait(m_loop);
         }
+        return {};
+    }
+
+    std::string connectStreamLocked()
+    {
+        if (std::string why = waitUntil([this] { return pa.pa_context_get_state(m_context); },
+                                        PA_CONTEXT_READY, PA_CONTEXT_IS_GOOD);
+            !why.empty())
+            return why;
 
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, uint32_t(std::lround(m_rate)), kChannels};
         pa_proplist* props = pa.pa_proplist_new();
@@ -296,16 +290,10 @@ private:
         m_corked = m_streamCorked = m_idle = true;
         if (pa.pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
             return contextError();
-        for (;;) {
-            const pa_stream_state_t state = pa.pa_stream_get_state(m_stream);
-            if (state == PA_STREAM_READY)
-                break;
-            if (!PA_STREAM_IS_GOOD(state))
-                return contextError();
-            if (m_timedOut)
-                return "the sound server did not answer";
-            pa.pa_threaded_mainloop_wait(m_loop);
-        }
+        if (std::string why = waitUntil([this] { return pa.pa_stream_get_state(m_stream); },
+                                        PA_STREAM_READY, PA_STREAM_IS_GOOD);
+            !why.empty())
+            return why;
 
         // PulseAudio takes back what its sink has read but not yet played when a stream
         // rewrites it. Other servers (PipeWire's) are not counted on to: there rewrites

@@ -57,9 +57,9 @@ public:
     // the notes they held are not sounding at the cursor.
     Chase chase(const MidiState& powerOn) const;
 
+private:
     int64_t frameOf(int64_t timeNs) const;
 
-private:
     std::shared_ptr<const Song> song_;
     std::vector<int64_t> frames_;   // each event's frame, parallel to song_->events
     double sampleRate_ = 44100.0;
