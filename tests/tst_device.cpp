@@ -127,6 +127,40 @@ private slots:
         }
     }
 
+    // Looped offline as mellowdeck-render --loop does: each pass starts on the frame after
+    // the last one ended, though that is mid-block for FluidSynth, and a note released at the
+    // end rings on into the next pass.
+    void loopsWithoutASeam()
+    {
+        Files files;
+        // A4 on the left for 100 ms from 0; on the right (pan and release set as SoundFont
+        // parameters) E5 with a half-second release, held to the End of Track at 66150 frames,
+        // 38 frames into a block.
+        const auto cc = [](int ch, int n, int v) { return ev(0, {0xB0 | ch, n, v}); };
+        const QByteArray notes = cc(0, 10, 0) + cc(1, 99, 120) + cc(1, 98, 17) + cc(1, 6, 127) + cc(1, 98, 38) + cc(1, 6, 106)
+            + noteOn(0, 0, 69) + noteOff(88, 0, 69) + noteOn(500, 1, 76) + noteOff(735, 1, 76);
+        md::SynthDevice device(offline());
+        QVERIFY(device.open(files.write("loop.mid", smf(0, 441, {track(notes)})).toStdString()));
+        const int64_t length = device.lengthFrames();
+        QCOMPARE(length, 66150);
+        std::vector<float> left, right;
+        for (int pass = 0; pass < 4; ++pass) {
+            QVERIFY(device.prev() && device.play());
+            float l[kBlock], r[kBlock];
+            while (device.mode() == Mode::Playing) {
+                const int n = device.render(l, r, kBlock, pass < 3);
+                left.insert(left.end(), l, l + n);
+                right.insert(right.end(), r, r + n);
+            }
+        }
+        for (int64_t k = 1; k < 4; ++k) {
+            const auto at = std::size_t(k * length);
+            const auto onset = std::find_if(left.begin() + at - 100, left.end(), [](float v) { return v > 1e-6f; }) - left.begin();
+            QCOMPARE(onset, ptrdiff_t(at + 1));   // the sine's first sample is 0
+            QVERIFY2(peak(right, at + 4400, at + 4500) > 0.1f * peak(right, at - 100, at), qPrintable(QString::number(k)));
+        }
+    }
+
     void nothingSoundsAfter_data()
     {
         QTest::addColumn<QString>("command");
