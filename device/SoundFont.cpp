@@ -143,18 +143,27 @@ std::string soundFontProblem(std::span<const uint8_t> head)
     return "not a SoundFont";
 }
 
+bool isBankForm(std::span<const uint8_t> head)
+{
+    return startsWith(head, 0, "RIFF") && (startsWith(head, 8, "sfbk") || startsWith(head, 8, "DLS "));
+}
+
+std::vector<uint8_t> fileHead(const std::string& path)
+{
+    std::vector<uint8_t> head(12);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const ssize_t got = fd < 0 ? 0 : ::read(fd, head.data(), head.size());
+    if (fd >= 0)
+        ::close(fd);
+    head.resize(std::size_t(std::max<ssize_t>(got, 0)));
+    return head;
+}
+
 std::string soundFontFileProblem(const std::string& path)
 {
-    std::array<uint8_t, 12> head{};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    if (::access(path.c_str(), R_OK) != 0)
         return errnoText(errno);
-    const ssize_t got = ::read(fd, head.data(), head.size());
-    const int err = errno;
-    ::close(fd);
-    if (got < 0)
-        return errnoText(err);
-    return soundFontProblem(std::span<const uint8_t>(head.data(), std::size_t(got)));
+    return soundFontProblem(fileHead(path));
 }
 
 MemoryFile::MemoryFile(std::span<const uint8_t> bytes)

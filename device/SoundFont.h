@@ -30,6 +30,13 @@ std::string soundFontRefusal(const std::string& path);
 // dir/song.sf2, .sf3 and .dls (also in capitals), in that order.
 std::vector<std::string> soundFontsBeside(const std::string& piece);
 
+// Whether a file that starts with `head` may be a bank FluidSynth reads: a RIFF form "sfbk"
+// (SoundFont 2 or 3) or "DLS ". Anything else is kept from it, and from libinstpatch, which
+// would try to read it as whatever it can.
+bool isBankForm(std::span<const uint8_t> head);
+// The first 12 bytes of a file: fewer when it is shorter, none when it cannot be read.
+std::vector<uint8_t> fileHead(const std::string& path);
+
 // Why FluidSynth did not load a bank that starts with `head` (at least its first 12 bytes,
 // fewer when the file is shorter): a plain reason such as "it is a MIDI file".
 std::string soundFontProblem(std::span<const uint8_t> head);

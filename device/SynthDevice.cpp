@@ -335,7 +335,7 @@ struct SynthDevice::Impl final : AudioSource {
 
     std::optional<LoadedFont> load(const std::string& path, std::string name, bool piecesOwn)
     {
-        const int id = fl().fluid_synth_sfload(synth, path.c_str(), 0);
+        const int id = isBankForm(fileHead(path)) ? fl().fluid_synth_sfload(synth, path.c_str(), 0) : FLUID_FAILED;
         if (id == FLUID_FAILED)
             return std::nullopt;
         return LoadedFont{id, std::move(name), piecesOwn, nullptr};
