@@ -560,7 +560,8 @@ bool SynthDevice::setSoundFont(const std::string& path)
 
 std::string SynthDevice::soundFont() const
 {
-    return d->font.name;
+    // The first SoundFont is put in by the thread that makes the synthesizer.
+    return d->prepared() ? d->font.name : std::string();
 }
 
 std::string SynthDevice::soundFontWarning() const
