@@ -10,8 +10,10 @@
 #include "ShellOpen.h"
 
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QMimeData>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
@@ -143,6 +145,7 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     setObjectName(QStringLiteral("frmMidiPlayer"));
     setWindowTitle(QStringLiteral(":: KESTRAVOX :: Mellowdeck :: Release-I ::"));
     setAttribute(Qt::WA_DeleteOnClose);
+    setAcceptDrops(true);
 
     auto* client = new Backdrop(this);
     client->setFixedSize(kClientSize);
@@ -307,4 +310,30 @@ void frmMidiPlayer::offerMediaControls()
 void frmMidiPlayer::mnuFileExit_Click()
 {
     close();
+}
+
+namespace {
+
+// The one local file a drag carries; empty for anything else.
+QString droppedFile(const QMimeData* mime)
+{
+    const QList<QUrl> urls = mime ? mime->urls() : QList<QUrl>();
+    return urls.size() == 1 && urls.front().isLocalFile() ? urls.front().toLocalFile() : QString();
+}
+
+} // namespace
+
+void frmMidiPlayer::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Any one file is taken, so that what is not a SoundFont is refused with a reason.
+    event->setAccepted(!droppedFile(event->mimeData()).isEmpty());
+}
+
+void frmMidiPlayer::dropEvent(QDropEvent* event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return event->ignore();
+    md::frmMidiPlayer_DragDrop(*m_controls, path);
+    event->setAccepted(m_controls->MMControl1.error() == md::MultimediaControl::NoError);
 }

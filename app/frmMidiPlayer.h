@@ -30,6 +30,11 @@ public:
     // controls and playerctl; does nothing without a session bus.
     void offerMediaControls();
 
+protected:
+    // A SoundFont dropped on the window becomes the one the run plays with.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     void buildMenu();
     void connectHandlers();

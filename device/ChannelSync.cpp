@@ -111,7 +111,7 @@ void ChannelSync::sync(const MidiState& target, int ch)
         a.drum = w.drum;
     }
     if (w.bank != a.bank || w.program != a.program) {
-        const auto [bank, program] = resolve(w.bank, w.program, w.drum);
+        const auto [bank, program] = resolve(w.bank, w.program, w.drum, soundFont_);
         fl().fluid_synth_program_select(synth_, ch, soundFont_, bank, program);
         a.bank = w.bank;
         a.program = w.program;
@@ -202,11 +202,11 @@ void ChannelSync::releaseAll(MidiState& live)
     fl().fluid_synth_all_notes_off(synth_, -1);
 }
 
-std::pair<int, int> ChannelSync::resolve(int bank, int program, bool drum) const
+std::pair<int, int> ChannelSync::resolve(int bank, int program, bool drum, int soundFont) const
 {
     // As FluidSynth falls back: a missing kit to the standard one, a missing variation to
     // the capital instrument, then to the first.
-    fluid_sfont_t* font = fl().fluid_synth_get_sfont_by_id(synth_, soundFont_);
+    fluid_sfont_t* font = fl().fluid_synth_get_sfont_by_id(synth_, soundFont);
     auto has = [&](int b, int p) { return font && fl().fluid_sfont_get_preset(font, b, p); };
     if (drum)
         return has(kDrumBank, program) ? std::pair{kDrumBank, program} : std::pair{kDrumBank, 0};
@@ -215,44 +215,53 @@ std::pair<int, int> ChannelSync::resolve(int bank, int program, bool drum) const
     return has(0, program) ? std::pair{0, program} : std::pair{0, 0};
 }
 
-std::pair<int, int> ChannelSync::presetOf(const MidiState& state, int channel) const
+std::pair<int, int> ChannelSync::presetOf(const MidiState& state, int channel, int soundFont) const
 {
     const auto [bank, program] = state.bankAndProgram(channel);
-    return resolve(bank, program,
-                   state.channels[static_cast<std::size_t>(channel)].drum);
+    return resolve(bank, program, state.channels[static_cast<std::size_t>(channel)].drum, soundFont);
 }
 
-void ChannelSync::holdPresets(const Song& song)
+void ChannelSync::holdPresets(const Song* song, int soundFont)
 {
     // Play the piece through without sound, noting every preset a channel comes to.
-    std::vector<std::pair<int, int>> wantedPresets;
+    std::vector<Held> wantedPresets;
     MidiState state = powerOn_;
     auto note = [&](int ch) {
-        const auto preset = presetOf(state, ch);
+        const auto [bank, program] = presetOf(state, ch, soundFont);
+        const Held preset{soundFont, bank, program};
         if (std::find(wantedPresets.begin(), wantedPresets.end(), preset) == wantedPresets.end())
             wantedPresets.push_back(preset);
     };
-    for (int ch = 0; ch < 16; ++ch)
-        note(ch);
-    for (const MidiEvent& e : song.events) {
-        const MidiState::Effect effect = state.fold(e, song, powerOn_);
-        // Presets change with program changes and with what system exclusive messages
-        // set (kinds of part, resets).
-        if (effect == MidiState::Effect::Module) {
-            for (int ch = 0; ch < 16; ++ch)
-                note(ch);
-        } else if ((e.status & 0xF0) == 0xC0) {
-            note(e.status & 0x0F);
+    if (song) {
+        for (int ch = 0; ch < 16; ++ch)
+            note(ch);
+        for (const MidiEvent& e : song->events) {
+            const MidiState::Effect effect = state.fold(e, *song, powerOn_);
+            // Presets change with program changes and with what system exclusive messages
+            // set (kinds of part, resets).
+            if (effect == MidiState::Effect::Module) {
+                for (int ch = 0; ch < 16; ++ch)
+                    note(ch);
+            } else if ((e.status & 0xF0) == 0xC0) {
+                note(e.status & 0x0F);
+            }
         }
     }
-    for (const auto& [bank, program] : wantedPresets)
-        fl().fluid_synth_pin_preset(synth_, soundFont_, bank, program);
+    for (const Held& p : wantedPresets)
+        fl().fluid_synth_pin_preset(synth_, p.soundFont, p.bank, p.program);
     // Only now let go of what the last piece held, so shared samples stay loaded.
-    for (const auto& preset : held_) {
-        if (std::find(wantedPresets.begin(), wantedPresets.end(), preset) == wantedPresets.end())
-            fl().fluid_synth_unpin_preset(synth_, soundFont_, preset.first, preset.second);
+    for (const Held& p : held_) {
+        if (std::find(wantedPresets.begin(), wantedPresets.end(), p) == wantedPresets.end())
+            fl().fluid_synth_unpin_preset(synth_, p.soundFont, p.bank, p.program);
     }
     held_ = std::move(wantedPresets);
+}
+
+void ChannelSync::useSoundFont(int soundFont)
+{
+    soundFont_ = soundFont;
+    for (Applied& a : applied_)
+        a.bank = a.program = -1;
 }
 
 } // namespace md

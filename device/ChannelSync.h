@@ -34,9 +34,13 @@ public:
     // Lifts the pedals in `live` and on the synthesizer, and releases every note.
     void releaseAll(MidiState& live);
 
-    // Keeps the samples of every preset `song` can select loaded, and lets go of what the
-    // last song held; FluidSynth would otherwise load them on the audio thread.
-    void holdPresets(const Song& song);
+    // Keeps the samples of every preset `song` can select from SoundFont `soundFont` loaded,
+    // and lets go of what was held before (every preset when `song` is null); FluidSynth would
+    // otherwise load them on the audio thread. Touches nothing the audio thread uses.
+    void holdPresets(const Song* song, int soundFont);
+    // Selects presets from SoundFont `soundFont` from now on: the next sync selects every
+    // channel's preset again.
+    void useSoundFont(int soundFont);
 
 private:
     // What the synthesizer has been told for one channel, in its own terms.
@@ -52,9 +56,9 @@ private:
         std::array<int8_t, 12> scale{};
     };
     Applied wanted(const MidiState& target, int channel) const;
-    std::pair<int, int> resolve(int bank, int program, bool drum) const;
-    // The preset a channel in `state` plays, as the SoundFont has it: (bank, program).
-    std::pair<int, int> presetOf(const MidiState& state, int channel) const;
+    std::pair<int, int> resolve(int bank, int program, bool drum, int soundFont) const;
+    // The preset a channel in `state` plays, as SoundFont `soundFont` has it: (bank, program).
+    std::pair<int, int> presetOf(const MidiState& state, int channel, int soundFont) const;
 
     fluid_synth_t* synth_;
     int soundFont_;
@@ -63,7 +67,11 @@ private:
     std::array<std::array<int, 3>, 16> powerOnModes_{};   // basic channel, mode, value
     bool tuningPassed_ = false;
     bool modePassed_ = false;
-    std::vector<std::pair<int, int>> held_;
+    struct Held {
+        int soundFont, bank, program;
+        bool operator==(const Held&) const = default;
+    };
+    std::vector<Held> held_;
 };
 
 } // namespace md

@@ -44,6 +44,15 @@ public:
     // again. The piece stays open, and the next play tries the output again. Empty while
     // the output works (or no piece is open).
     virtual std::string outputError() const { return {}; }
+
+    // Makes the SoundFont at `path` the one for the rest of the run: a piece without a bank
+    // of its own plays with it from now on, a playing one at once. A file that cannot be
+    // used is refused and the SoundFont in use kept.
+    virtual bool setSoundFont(const std::string& /*path*/) { return false; }
+    // The SoundFont in use: its path, or whose bank it is; empty before there is one.
+    virtual std::string soundFont() const { return {}; }
+    // Why a SoundFont the open piece brought (its own bank, or one beside it) is not used.
+    virtual std::string soundFontWarning() const { return {}; }
 };
 
 } // namespace md

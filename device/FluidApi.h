@@ -45,7 +45,9 @@ namespace md {
     X(fluid_synth_set_channel_type) \
     X(fluid_synth_set_gen) \
     X(fluid_synth_sfload) \
+    X(fluid_synth_sfunload) \
     X(fluid_synth_sysex) \
+    X(fluid_synth_unset_program) \
     X(fluid_synth_unpin_preset) \
     X(fluid_voice_gen_set) \
     X(fluid_voice_get_channel) \

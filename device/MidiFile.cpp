@@ -551,8 +551,10 @@ LoadResult parseSmf(std::span<const uint8_t> b, Warnings& warnings)
     return LoadResult{std::move(song), {}};
 }
 
-// RIFF "RMID": the SMF is the body of the "data" chunk. Other chunks (LIST/INFO...) are
-// skipped; sizes are trusted only as far as the RIFF size and the file allow.
+// RIFF "RMID": the SMF is the body of the "data" chunk. A "RIFF" or "LIST" chunk holding a
+// "DLS " or "sfbk" form is the piece's own instrument bank, kept as a RIFF file of its own.
+// Other chunks (LIST/INFO...) are skipped; sizes are trusted only as far as the RIFF size and
+// the file allow.
 LoadResult parseRiff(std::span<const uint8_t> b, Warnings& warnings)
 {
     if (b.size() < 12)
@@ -567,26 +569,41 @@ LoadResult parseRiff(std::span<const uint8_t> b, Warnings& warnings)
         warnings.add("RIFF size runs past the end of the file");
     else
         end = 8 + std::size_t(riffSize);
+    std::span<const uint8_t> data, bank;
+    bool hasData = false;
     std::size_t pos = 12;
     while (end - pos >= 8) {
         const uint32_t len = le32(b.data() + pos + 4);
         const bool isData = hasId(b, pos, "data");
+        const bool isForm = hasId(b, pos, "RIFF") || hasId(b, pos, "LIST");
         pos += 8;
         std::size_t take = len;
         if (len > end - pos) {
             warnings.add("RIFF chunk runs past the end of the file");
             take = end - pos;
         }
-        if (isData) {
-            LoadResult r = parseSmf(b.subspan(pos, take), warnings);
-            if (r.error == "not a MIDI file: no MThd header")
-                r.error = "not a MIDI file: RMID data chunk holds no MThd header";
-            return r;
+        const std::span<const uint8_t> body = b.subspan(pos, take);
+        if (isData && !hasData) {
+            data = body;
+            hasData = true;
+        } else if (isForm && bank.empty() && (hasId(body, 0, "DLS ") || hasId(body, 0, "sfbk"))) {
+            bank = body;
         }
         pos += take;
         pos += std::min<std::size_t>(take & 1, end - pos); // chunks are padded to even size
     }
-    return fail("not a MIDI file: RMID file has no data chunk");
+    if (!hasData)
+        return fail("not a MIDI file: RMID file has no data chunk");
+    LoadResult r = parseSmf(data, warnings);
+    if (r.error == "not a MIDI file: no MThd header")
+        r.error = "not a MIDI file: RMID data chunk holds no MThd header";
+    if (r.song && !bank.empty()) {
+        const uint32_t size = uint32_t(bank.size());
+        r.song->bank = {'R', 'I', 'F', 'F', uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16),
+                        uint8_t(size >> 24)};
+        r.song->bank.insert(r.song->bank.end(), bank.begin(), bank.end());
+    }
+    return r;
 }
 
 } // namespace

@@ -28,6 +28,8 @@ struct LoadResult {
 // "unsupported MIDI format 3", "no playable track" (no track chunk at all),
 // "piece is longer than 24 hours", "file is larger than 64 MiB".
 // A file whose tracks hold no events still loads: a silent piece of its End of Track length.
+// An RMID file's own instrument bank (a "DLS " or "sfbk" form in a RIFF or LIST chunk beside
+// "data") is kept whole in Song::bank, unread.
 // Times are exact integers, floored to the nanosecond. Format 2 sequences each start at
 // 120 BPM and play one after another.
 LoadResult parseMidi(std::span<const uint8_t> bytes);

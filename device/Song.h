@@ -30,6 +30,9 @@ struct Song {
     int64_t lengthNs = 0;
     // Damage the loader repaired, one line each (e.g. "track 2: missing End of Track").
     std::vector<std::string> warnings;
+    // The instrument bank a RIFF MIDI file carries beside its music (a DLS or SoundFont 2
+    // RIFF form), as a file of its own; empty when there is none.
+    std::vector<uint8_t> bank;
 };
 
 } // namespace md

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -42,7 +43,19 @@ struct SynthDevice::Impl final : AudioSource {
     std::unique_ptr<ChannelSync> channels;   // made with the synthesizer
     std::once_flag preparing;
     std::shared_future<std::string> soundFontLoad;   // empty string: loaded; set by prepare()
-    int soundFontId = -1;
+
+    // A SoundFont in the synthesizer. Only the one the channels play with stays loaded.
+    struct LoadedFont {
+        int id = -1;
+        std::string name;       // its path, or whose own bank it is
+        bool piecesOwn = false; // the piece's bank, or the SoundFont beside the piece
+        std::unique_ptr<MemoryFile> memory;   // the file a bank from inside a piece is read from
+    };
+    // These three belong to the thread that gives the commands. The audio thread learns
+    // which SoundFont to play from `channels`, under `lock`.
+    LoadedFont font;
+    std::string runSoundFont;   // chosen for this run: dropped, given, $MELLOWDECK_SOUNDFONT or the system's
+    std::string fontWarning;    // why a SoundFont the open piece brought is not used
 
     // The output is made, kept and let go on the thread that gives the commands, never
     // with `lock` held: its own thread may be waiting for `lock` inside pull().
@@ -381,6 +394,89 @@ struct SynthDevice::Impl final : AudioSource {
             outputError = error = std::move(why);
     }
 
+    // `givePresets`: FluidSynth gives every channel its preset from it, loading their samples.
+    std::optional<LoadedFont> load(const std::string& path, std::string name, bool piecesOwn, bool givePresets = false)
+    {
+        const int id = isBankForm(fileHead(path)) ? fl().fluid_synth_sfload(synth, path.c_str(), givePresets)
+                                                  : FLUID_FAILED;
+        if (id == FLUID_FAILED)
+            return std::nullopt;
+        return LoadedFont{id, std::move(name), piecesOwn, nullptr};
+    }
+
+    void unload(LoadedFont& f)
+    {
+        if (f.id >= 0)
+            fl().fluid_synth_sfunload(synth, f.id, 0);
+        f = {};
+    }
+
+    // Makes `next` the SoundFont the channels play with, and frees the one before. The
+    // presets of `song` are held first, away from the audio thread, so the swap between two
+    // audio blocks loads nothing and a playing piece goes on with the new sound.
+    void adopt(LoadedFont next, const Song* song)
+    {
+        channels->holdPresets(song, next.id);
+        {
+            std::lock_guard guard(lock);
+            channels->useSoundFont(next.id);
+            if (mode == Mode::NotOpen) {
+                // Nothing plays: let go of the old presets now, not at the next play.
+                for (int ch = 0; ch < 16; ++ch)
+                    fl().fluid_synth_unset_program(synth, ch);
+            } else {
+                channels->syncAll(live);
+            }
+            std::swap(font, next);
+        }
+        unload(next);
+    }
+
+    bool isOpen() const
+    {
+        std::lock_guard guard(lock);
+        return mode != Mode::NotOpen;
+    }
+
+    // Puts in the SoundFont the piece at `path` plays with: its own `bank`, else the one
+    // beside it, else the run's. Returns why there is none; a SoundFont of the piece's that
+    // cannot be loaded is passed over and noted in fontWarning.
+    std::string useSoundFontFor(const std::string& path, std::span<const uint8_t> bank, const Song& song)
+    {
+        fontWarning.clear();
+        const auto passOver = [this](const std::string& what, const std::string& why) {
+            fontWarning += (fontWarning.empty() ? "" : "; ") + what + " is not used: " + why;
+        };
+        std::optional<LoadedFont> next;
+        if (!bank.empty()) {
+            auto memory = std::make_unique<MemoryFile>(bank);
+            if (memory->valid() && (next = load(memory->path(), "the bank inside " + path, true)))
+                next->memory = std::move(memory);
+            else
+                passOver("the bank inside the piece", memory->valid() ? soundFontProblem(bank) : memory->error());
+        }
+        for (const std::string& beside : next ? std::vector<std::string>() : soundFontsBeside(path)) {
+            if (font.piecesOwn && !font.memory && font.name == beside) {
+                channels->holdPresets(&song, font.id);
+                return {};
+            }
+            if ((next = load(beside, beside, true)))
+                break;
+            passOver(beside, soundFontFileProblem(beside));
+        }
+        if (!next && font.id >= 0 && !font.piecesOwn) {
+            channels->holdPresets(&song, font.id);
+            return {};
+        }
+        if (!next && runSoundFont.empty())
+            return missingSoundFontMessage();
+        if (!next && !(next = load(runSoundFont, runSoundFont, false)))
+            return "cannot load the SoundFont " + runSoundFont + " (" + soundFontFileProblem(runSoundFont)
+                + "); " + missingSoundFontMessage();
+        adopt(std::move(*next), &song);
+        return {};
+    }
+
     bool fail(std::string message)
     {
         error = std::move(message);
@@ -427,8 +523,8 @@ void SynthDevice::Impl::prepare()
         // Creating the synthesizer takes milliseconds and a large SoundFont most of a
         // second: both happen in the background so the window appears at once; the first
         // open (and anything else that touches the synthesizer) waits for them.
-        std::string path = options.soundFont.empty() ? findSoundFont() : options.soundFont;
-        soundFontLoad = std::async(std::launch::async, [this, path]() -> std::string {
+        runSoundFont = options.soundFont.empty() ? findSoundFont() : options.soundFont;
+        soundFontLoad = std::async(std::launch::async, [this, path = runSoundFont]() -> std::string {
             if (!fl().error.empty())
                 return fl().error;
             // Failures reach the user through errorMessage(); FluidSynth's own log would
@@ -453,13 +549,20 @@ void SynthDevice::Impl::prepare()
             synth = settings ? fl().new_fluid_synth(settings) : nullptr;
             if (!synth)
                 return "the synthesizer could not be created";
+            channels = std::make_unique<ChannelSync>(synth, -1);
+            live = channels->powerOn();
             if (path.empty())
                 return missingSoundFontMessage();
-            soundFontId = fl().fluid_synth_sfload(synth, path.c_str(), 1);
-            if (soundFontId == FLUID_FAILED)
-                return "cannot load the SoundFont " + path + "; " + missingSoundFontMessage();
-            channels = std::make_unique<ChannelSync>(synth, soundFontId);
-            live = channels->powerOn();
+            // The channels' first presets are selected, and their samples loaded, here with
+            // the SoundFont, as FluidSynth does by itself: left to Open to load, they cost the
+            // player 0.7 MB more.
+            std::optional<LoadedFont> loaded = load(path, path, false, true);
+            if (!loaded)
+                return "cannot load the SoundFont " + path + " (" + soundFontFileProblem(path) + "); "
+                    + missingSoundFontMessage();
+            std::lock_guard guard(lock);
+            channels->useSoundFont(loaded->id);
+            font = std::move(*loaded);
             return {};
         }).share();
     });
@@ -481,17 +584,20 @@ bool SynthDevice::open(const std::string& path)
 {
     close();
     d->noticeLostOutput();
-    if (std::string problem = d->soundFontError(); !problem.empty())
+    // Without a SoundFont of the run's, a piece that brings its own still plays.
+    if (std::string problem = d->soundFontError(); !d->synth)
         return d->fail(std::move(problem));
 
     LoadResult loaded = loadMidiFile(path);
     if (!loaded.song)
         return d->fail(std::move(loaded.error));
+    const std::vector<uint8_t> bank = std::move(loaded.song->bank);
     auto song = std::make_shared<const Song>(std::move(*loaded.song));
 
     if (std::string problem = d->ensureOutput(); !problem.empty())
         return d->fail(std::move(problem));
-    d->channels->holdPresets(*song);
+    if (std::string problem = d->useSoundFontFor(path, bank, *song); !problem.empty())
+        return d->fail(std::move(problem));
 
     Sequencer prepared;
     prepared.load(std::move(song), d->options.sampleRate);
@@ -503,6 +609,35 @@ bool SynthDevice::open(const std::string& path)
     d->error.clear();
     d->outputError.clear();
     return true;
+}
+
+bool SynthDevice::setSoundFont(const std::string& path)
+{
+    if (std::string why = soundFontRefusal(path); !why.empty())
+        return d->fail(std::move(why));
+    if (std::string problem = d->soundFontError(); !d->synth)
+        return d->fail(std::move(problem));
+    std::optional<Impl::LoadedFont> next = d->load(path, path, false);
+    if (!next)
+        return d->fail(soundFontFileProblem(path));
+    d->runSoundFont = path;
+    // A piece playing with a SoundFont of its own keeps it; the next piece gets this one.
+    if (d->font.piecesOwn && d->isOpen())
+        d->unload(*next);
+    else
+        d->adopt(std::move(*next), song().get());
+    return true;
+}
+
+std::string SynthDevice::soundFont() const
+{
+    // The first SoundFont is put in by the thread that makes the synthesizer.
+    return d->prepared() ? d->font.name : std::string();
+}
+
+std::string SynthDevice::soundFontWarning() const
+{
+    return d->fontWarning;
 }
 
 bool SynthDevice::close()

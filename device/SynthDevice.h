@@ -10,7 +10,8 @@
 namespace md {
 
 struct SynthOptions {
-    // SoundFont file; empty means: $MELLOWDECK_SOUNDFONT, then the usual system places.
+    // The SoundFont of the run, for pieces that bring none of their own; empty means:
+    // $MELLOWDECK_SOUNDFONT, then the usual system places.
     std::string soundFont;
     // true: play through the system's audio output (see openSystemOutput: PulseAudio, then
     // ALSA).
@@ -44,6 +45,9 @@ public:
     void prepare();
 
     bool open(const std::string& path) override;
+    bool setSoundFont(const std::string& path) override;
+    std::string soundFont() const override;
+    std::string soundFontWarning() const override;
     bool close() override;
     bool play() override;
     bool stop() override;

@@ -22,6 +22,20 @@ void showElided(QLabel& label, const QString& text, const QString& toolTip)
     label.setToolTip(toolTip);
 }
 
+// The file name box's tooltip: the piece's path, the SoundFont it plays with, and why one the
+// piece brought is not used.
+QString aboutPiece(const PlayerControls& c, const QString& path)
+{
+    QStringList lines;
+    if (!path.isEmpty())
+        lines << path;
+    if (const QString font = c.MMControl1.soundFont(); !font.isEmpty())
+        lines << QStringLiteral("SoundFont: ") + font;
+    if (const QString warning = c.MMControl1.soundFontWarning(); !warning.isEmpty())
+        lines << warning;
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 void mnuFileOpen_Click(PlayerControls& c)
@@ -48,7 +62,9 @@ void mnuFileOpen_Click(PlayerControls& c)
     c.btnStop.setEnabled(true);
 
     if (opened) {
-        showElided(c.lblFileName, path, path);
+        showElided(c.lblFileName, path, aboutPiece(c, path));
+        if (const QString warning = c.MMControl1.soundFontWarning(); !warning.isEmpty())
+            qWarning().noquote() << path + QStringLiteral(": ") + warning;
     } else {
         // Say plainly that the file did not load, and why, rather than show it as loaded.
         const QString line = QStringLiteral("[cannot open] ") + path;
@@ -106,12 +122,29 @@ void MMControl1_OutputChanged(PlayerControls& c)
     const QString path = c.MMControl1.fileName();
     const QString why = c.MMControl1.outputError();
     if (why.isEmpty()) {
-        showElided(c.lblFileName, path, path);
+        showElided(c.lblFileName, path, aboutPiece(c, path));
         return;
     }
     const QString line = QStringLiteral("[no audio output] ") + path;
     showElided(c.lblFileName, line, why);
     qWarning().noquote() << line + QStringLiteral(": ") + why;
+}
+
+void frmMidiPlayer_DragDrop(PlayerControls& c, const QString& path)
+{
+    c.MMControl1.setSoundFont(path);
+    if (c.MMControl1.error() != MultimediaControl::NoError) {
+        const QString line = QStringLiteral("[cannot open] ") + path;
+        showElided(c.lblFileName, line, c.MMControl1.errorMessage());
+        qWarning().noquote() << line + QStringLiteral(": ") + c.MMControl1.errorMessage();
+        return;
+    }
+    // The box shows the piece again, as Open left it, should it have shown a refusal.
+    const QString piece = c.MMControl1.fileName();
+    const bool failed = !piece.isEmpty() && c.MMControl1.mode() == static_cast<int>(Mode::NotOpen);
+    showElided(c.lblFileName,
+               piece.isEmpty() ? QStringLiteral("[none]") : failed ? QStringLiteral("[cannot open] ") + piece : piece,
+               aboutPiece(c, piece));
 }
 
 } // namespace md

@@ -26,4 +26,8 @@ void MMControl1_StatusUpdate(PlayerControls& c);
 // The control's sound output was lost, or came back: the file name box says so.
 void MMControl1_OutputChanged(PlayerControls& c);
 
+// A file dropped on the window: a SoundFont becomes the one the run plays with; anything
+// else is refused, and shown as a file that cannot be opened is.
+void frmMidiPlayer_DragDrop(PlayerControls& c, const QString& path);
+
 } // namespace md

@@ -223,6 +223,26 @@ void MultimediaControl::setCommand(const QString& command)
     refreshButtons();
 }
 
+QString MultimediaControl::soundFont() const
+{
+    return m_device ? QFile::decodeName(QByteArray::fromStdString(m_device->soundFont())) : QString();
+}
+
+void MultimediaControl::setSoundFont(const QString& path)
+{
+    m_error = NoError;
+    m_errorMessage.clear();
+    if (!m_device)
+        fail(NoDevice, QStringLiteral("no device"));
+    else if (!m_device->setSoundFont(QFile::encodeName(path).toStdString()))
+        fail(DeviceError, QString::fromStdString(m_device->errorMessage()));
+}
+
+QString MultimediaControl::soundFontWarning() const
+{
+    return m_device ? QString::fromStdString(m_device->soundFontWarning()) : QString();
+}
+
 void MultimediaControl::setUpdateInterval(int ms)
 {
     ms = std::clamp(ms, 0, 65535);

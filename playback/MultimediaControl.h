@@ -30,6 +30,7 @@ class MultimediaControl : public QWidget {
     Q_PROPERTY(int Error READ error)
     Q_PROPERTY(QString ErrorMessage READ errorMessage)
     Q_PROPERTY(QString OutputError READ outputError NOTIFY OutputChanged)
+    Q_PROPERTY(QString SoundFont READ soundFont WRITE setSoundFont)
 
 public:
     // Values of Error.
@@ -94,6 +95,14 @@ public:
     // Why the open piece cannot be heard (its sound output was lost, or could not be had
     // again), or empty; the next Play tries the output again.
     QString outputError() const { return m_outputError; }
+
+    // The SoundFont the device plays with: a path, or whose own bank it is; empty before
+    // there is one. Writing a path makes that SoundFont the one for the rest of the run; one
+    // that cannot be used sets Error and ErrorMessage, and the SoundFont in use stays.
+    QString soundFont() const;
+    void setSoundFont(const QString& path);
+    // Why a SoundFont the open piece brought (its own bank, or one beside it) is not used.
+    QString soundFontWarning() const;
 
     QAbstractButton* button(Button which) const { return m_buttons[which]; }
 

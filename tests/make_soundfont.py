@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """Writes the tests' own SoundFont: pure tones that start and stop at once, so that rendered
-notes can be measured exactly. Usage: make_soundfont.py OUT.sf2
+notes can be measured exactly. Usage: make_soundfont.py [--transpose CENTS] OUT.sf2
 
 Bank 0, program 0: a sine at the key's pitch (A4 = 440 Hz). Programs 1-127: the same sine
 12 dB quieter. Bank 128, program 0 (drums): a sine at 880 Hz whatever the key.
+--transpose moves every pitch by CENTS, so that two of these SoundFonts can be told apart.
 """
 import math
 import struct
 import sys
+
+args = sys.argv[1:]
+CENTS = int(args[args.index('--transpose') + 1]) if '--transpose' in args else 0
 
 PERIOD, PERIODS, RATE = 100, 44, 44000          # 440 Hz when played at its root key, 69
 
@@ -26,6 +30,12 @@ def name(text):
 
 def gens(*pairs):
     return b''.join(struct.pack('<Hh', op, amount) for op, amount in pairs)
+
+
+def transposed():
+    """Preset generators adding to every instrument's pitch: coarse tune, then fine tune."""
+    semitones = round(CENTS / 100)
+    return [(51, semitones), (52, CENTS - 100 * semitones)] if CENTS else []
 
 
 # Each instrument has a sample of its own, so that each preset's samples load on their own.
@@ -53,7 +63,7 @@ phdr, pbag, pgen = b'', b'', b''
 for index, (program, bank, instrument) in enumerate(presets):
     phdr += name('preset %d:%d' % (bank, program)) + struct.pack('<HHHIII', program, bank, index, 0, 0, 0)
     pbag += struct.pack('<HH', len(pgen) // 4, 0)
-    pgen += gens((41, instrument))
+    pgen += gens(*transposed(), (41, instrument))
 phdr += name('EOP') + struct.pack('<HHHIII', 0, 0, len(presets), 0, 0, 0)
 pbag += struct.pack('<HH', len(pgen) // 4, 0)
 pgen += gens((0, 0))
@@ -73,5 +83,5 @@ body = b'sfbk' + listchunk(b'INFO', chunk(b'ifil', struct.pack('<HH', 2, 1)),
     + listchunk(b'pdta', chunk(b'phdr', phdr), chunk(b'pbag', pbag), chunk(b'pmod', nomod),
                 chunk(b'pgen', pgen), chunk(b'inst', inst), chunk(b'ibag', ibag),
                 chunk(b'imod', nomod), chunk(b'igen', igen), chunk(b'shdr', shdr))
-with open(sys.argv[1], 'wb') as out:
+with open(args[-1], 'wb') as out:
     out.write(chunk(b'RIFF', body))

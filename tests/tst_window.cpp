@@ -1,5 +1,6 @@
 // The real player window over a device that logs commands: what it shows, the blinking
-// caption, the wiring of its controls, the two links and File > Exit.
+// caption, the wiring of its controls, the two links and File > Exit; over the real device,
+// SoundFonts dropped on it.
 
 #include "Assets.h"
 #include "CommonDialog.h"
@@ -7,6 +8,7 @@
 #include "Links.h"
 #include "ShellOpen.h"
 #include "MultimediaControl.h"
+#include "SynthDevice.h"
 #include "frmMidiPlayer.h"
 
 #include <QAction>
@@ -14,9 +16,11 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMimeData>
 #include <QPointer>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -149,6 +153,38 @@ private slots:
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         };
         QTRY_COMPARE(args(), QByteArray("1|https://example.org/a b;$(x)|"));
+    }
+
+    void dropsASoundFont()
+    {
+        QTemporaryDir dir;
+        md::SynthOptions options;
+        options.realtime = false;
+        options.soundFont = MELLOWDECK_TEST_SOUNDFONT;
+        QPointer<frmMidiPlayer> window = new frmMidiPlayer(std::make_unique<md::SynthDevice>(options), assets::registerBundledFonts());
+        auto* label = window->findChild<QLabel*>("lblFileName");
+        const auto drop = [&](const QString& path) {
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(path)});
+            QDragEnterEvent enter(QPoint(9, 9), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QDropEvent dropped(QPointF(9, 9), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(window, &enter);
+            QCoreApplication::sendEvent(window, &dropped);
+            return enter.isAccepted() && dropped.isAccepted();
+        };
+        const QString fifth = MELLOWDECK_TEST_SOUNDFONT_FIFTH;
+        QVERIFY(drop(fifth));
+        QCOMPARE(label->text(), QStringLiteral("[none]"));
+        QCOMPARE(label->toolTip(), "SoundFont: " + fifth);
+        for (const QString& bad : {dir.filePath("a.mid"), dir.filePath("missing.sf2")}) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[cannot open\\] " + QRegularExpression::escape(bad)));
+            QVERIFY(!drop(bad));
+            QVERIFY(label->text().startsWith("[cannot open] /"));
+            QVERIFY(label->toolTip().contains(bad.endsWith(".mid") ? "File > Open" : "No such file", Qt::CaseInsensitive));
+            QCOMPARE(window->findChild<md::MultimediaControl*>("MMControl1")->soundFont(), fifth);
+        }
+        QVERIFY(drop(fifth) && label->text() == "[none]");
+        delete window.data();
     }
 
     void exitClosesTheDevice()

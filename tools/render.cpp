@@ -3,7 +3,9 @@
 // Renders offline, as fast as the machine allows, what the player plays for IN. With
 // --loop N the piece plays N times, each pass on the frame after the last one ended (the
 // device stops rendering there until it is restarted, as the looping player's own output
-// does), the notes still releasing ringing on into it. Exits 2 when IN cannot be opened.
+// does), the notes still releasing ringing on into it. IN plays with its own bank, else the
+// SoundFont beside it, else F (else $MELLOWDECK_SOUNDFONT or the system's), as in the player.
+// Exits 2 when IN cannot be opened.
 
 #include "SynthDevice.h"
 #include "WavWriter.h"
@@ -77,6 +79,9 @@ int main(int argc, char** argv)
                 describeDivision(song->division).c_str(), length);
     for (const std::string& warning : song->warnings)
         std::printf("repaired: %s\n", warning.c_str());
+    std::printf("SoundFont: %s\n", device.soundFont().c_str());
+    if (const std::string passed = device.soundFontWarning(); !passed.empty())
+        std::fprintf(stderr, "%s: %s\n", files[0].c_str(), passed.c_str());
 
     // Every loop, then two seconds of release and reverb tail; or as long as asked.
     const int64_t tail = static_cast<int64_t>(2.0 * rate);

@@ -6,6 +6,7 @@
 #include "Song.h"
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 namespace md {
@@ -18,6 +19,9 @@ inline std::string songInvariantViolation(const Song& song, std::size_t inputSiz
         return "length out of range";
     if (song.events.size() > inputSize / 2 || song.warnings.size() > 65)
         return "more events or warnings than the input can hold";
+    // The bank is a chunk of the file under a RIFF header of its own.
+    if (!song.bank.empty() && (song.bank.size() < 12 || song.bank.size() > inputSize || std::memcmp(song.bank.data(), "RIFF", 4) != 0))
+        return "a bank the input cannot hold";
     int64_t previous = 0;
     for (const MidiEvent& e : song.events) {
         if (e.timeNs < previous || e.timeNs > song.lengthNs)
