@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -16,7 +17,9 @@ public:
     TransportButton(MultimediaControl::Button glyph, QWidget* parent)
         : QAbstractButton(parent), m_glyph(glyph)
     {
-        setFocusPolicy(Qt::NoFocus);
+        // Reached from the keyboard only: a mouse click leaves the focus, and the look,
+        // where they were.
+        setFocusPolicy(Qt::TabFocus);
     }
 
 protected:
@@ -51,9 +54,24 @@ protected:
             drawGlyph(p, centre + QPoint(1, 1), Qt::white);
             drawGlyph(p, centre, QColor(0x80, 0x80, 0x80));
         }
+        if (hasFocus())
+            drawFocusFrame(p, r.adjusted(3, 3, -4, -4));
     }
 
 private:
+    // The classic focus rectangle: every other pixel inverted, so it shows on any colour.
+    static void drawFocusFrame(QPainter& p, const QRect& r)
+    {
+        p.save();
+        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        const QBrush dots(Qt::white, Qt::Dense4Pattern);
+        p.fillRect(r.left(), r.top(), r.width(), 1, dots);
+        p.fillRect(r.left(), r.bottom(), r.width(), 1, dots);
+        p.fillRect(r.left(), r.top() + 1, 1, r.height() - 2, dots);
+        p.fillRect(r.right(), r.top() + 1, 1, r.height() - 2, dots);
+        p.restore();
+    }
+
     static void triangle(QPainter& p, int x, int cy, int w, bool right)
     {
         // A filled triangle `w` pixels wide and 2*w-1 pixels tall, pointing left or right,
@@ -123,15 +141,21 @@ const char* const kButtonNames[MultimediaControl::kButtonCount] = {
 MultimediaControl::MultimediaControl(std::unique_ptr<Device> device, QWidget* parent)
     : QWidget(parent), m_device(std::move(device))
 {
-    setFocusPolicy(Qt::StrongFocus);
     for (int i = 0; i < kButtonCount; ++i) {
         const auto which = static_cast<Button>(i);
         auto* b = new TransportButton(which, this);
         b->setObjectName(QLatin1String(kButtonNames[i]));
         b->setToolTip(QLatin1String(kButtonNames[i]));
+        // Glyphs alone say nothing to a screen reader; the word does.
+        b->setAccessibleName(QLatin1String(kButtonNames[i]));
+        b->installEventFilter(this);
         connect(b, &QAbstractButton::clicked, this, [this, which] { buttonClicked(which); });
         m_buttons[i] = b;
     }
+    // The strip takes the focus through its buttons, first to last, in the window's tab
+    // order; focusing the control focuses its first button.
+    setFocusPolicy(Qt::NoFocus);
+    setFocusProxy(m_buttons[Prev]);
     resize(sizeHint());
 
     m_statusTimer.setObjectName(QStringLiteral("StatusTimer"));
@@ -279,6 +303,43 @@ void MultimediaControl::refreshButtons()
     if (outputError != m_outputError) {
         m_outputError = outputError;
         emit OutputChanged();
+    }
+}
+
+bool MultimediaControl::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto at = std::find(m_buttons.begin(), m_buttons.end(), watched) - m_buttons.begin();
+    if (event->type() != QEvent::KeyPress || at == kButtonCount)
+        return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Space presses a button by itself; Enter does the same here.
+        m_buttons[at]->animateClick();
+        return true;
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        focusButton(at, -1);
+        return true;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        focusButton(at, +1);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MultimediaControl::focusButton(int from, int step)
+{
+    // The arrows stay in the strip, going round at its ends and over disabled buttons.
+    for (int k = 1; k < kButtonCount; ++k) {
+        QAbstractButton* b = m_buttons[(from + step * k + kButtonCount) % kButtonCount];
+        if (b->isEnabled()) {
+            b->setFocus(Qt::TabFocusReason);
+            return;
+        }
     }
 }
 

@@ -111,9 +111,12 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Keys on the focused transport button: Enter presses it, the arrows move along the strip.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buttonClicked(Button which);
+    void focusButton(int from, int step);
     void refreshButtons();
     void fail(ErrorCode code, const QString& message);
 
