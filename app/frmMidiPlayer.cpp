@@ -4,6 +4,7 @@
 #include "Backdrop.h"
 #include "BusService.h"
 #include "FileNameBox.h"
+#include "FocusFrame.h"
 #include "Handlers.h"
 #include "Links.h"
 #include "PictureLink.h"
@@ -218,12 +219,17 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     btnStop->setToolTip(QStringLiteral("Stop"));
     btnStop->setAccessibleName(QStringLiteral("Stop"));
 
-    setTabOrder(mmControl1, chkLoopSounds);
+    // The control, its buttons, then the rest.
+    setTabOrder(mmControl1->button(md::MultimediaControl::Eject), chkLoopSounds);
     setTabOrder(chkLoopSounds, btnStart);
     setTabOrder(btnStart, btnStop);
     setTabOrder(btnStop, image2);
     setTabOrder(image2, image1);
     mmControl1->setFocus();
+    auto* focusFrame = new FocusFrame(this);
+    for (QWidget* w : client->findChildren<QWidget*>())
+        if (w->focusPolicy() != Qt::NoFocus && w != mmControl1)
+            focusFrame->watch(w);
 
     auto* cmDialog1 = new md::CommonDialog(this);
     cmDialog1->setObjectName(QStringLiteral("CMDialog1"));

@@ -6,7 +6,6 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPixmap>
 
 namespace links {
@@ -82,23 +81,6 @@ void PictureLink::keyPressEvent(QKeyEvent* event)
         return;
     }
     QLabel::keyPressEvent(event);
-}
-
-void PictureLink::paintEvent(QPaintEvent* event)
-{
-    QLabel::paintEvent(event);
-    if (!hasFocus())
-        return;
-    // The classic focus rectangle, two pixels in: every other pixel inverted, so it shows
-    // over any picture.
-    QPainter p(this);
-    p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-    const QBrush dots(Qt::white, Qt::Dense4Pattern);
-    const QRect r = rect().adjusted(2, 2, -3, -3);
-    p.fillRect(r.left(), r.top(), r.width(), 1, dots);
-    p.fillRect(r.left(), r.bottom(), r.width(), 1, dots);
-    p.fillRect(r.left(), r.top() + 1, 1, r.height() - 2, dots);
-    p.fillRect(r.right(), r.top() + 1, 1, r.height() - 2, dots);
 }
 
 } // namespace links

@@ -54,24 +54,9 @@ protected:
             drawGlyph(p, centre + QPoint(1, 1), Qt::white);
             drawGlyph(p, centre, QColor(0x80, 0x80, 0x80));
         }
-        if (hasFocus())
-            drawFocusFrame(p, r.adjusted(3, 3, -4, -4));
     }
 
 private:
-    // The classic focus rectangle: every other pixel inverted, so it shows on any colour.
-    static void drawFocusFrame(QPainter& p, const QRect& r)
-    {
-        p.save();
-        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-        const QBrush dots(Qt::white, Qt::Dense4Pattern);
-        p.fillRect(r.left(), r.top(), r.width(), 1, dots);
-        p.fillRect(r.left(), r.bottom(), r.width(), 1, dots);
-        p.fillRect(r.left(), r.top() + 1, 1, r.height() - 2, dots);
-        p.fillRect(r.right(), r.top() + 1, 1, r.height() - 2, dots);
-        p.restore();
-    }
-
     static void triangle(QPainter& p, int x, int cy, int w, bool right)
     {
         // A filled triangle `w` pixels wide and 2*w-1 pixels tall, pointing left or right,
@@ -152,10 +137,7 @@ MultimediaControl::MultimediaControl(std::unique_ptr<Device> device, QWidget* pa
         connect(b, &QAbstractButton::clicked, this, [this, which] { buttonClicked(which); });
         m_buttons[i] = b;
     }
-    // The strip takes the focus through its buttons, first to last, in the window's tab
-    // order; focusing the control focuses its first button.
-    setFocusPolicy(Qt::NoFocus);
-    setFocusProxy(m_buttons[Prev]);
+    setFocusPolicy(Qt::StrongFocus);
     resize(sizeHint());
 
     m_statusTimer.setObjectName(QStringLiteral("StatusTimer"));
@@ -304,6 +286,21 @@ void MultimediaControl::refreshButtons()
         m_outputError = outputError;
         emit OutputChanged();
     }
+}
+
+void MultimediaControl::focusInEvent(QFocusEvent* event)
+{
+    // The control hands the keyboard to its first enabled button. It keeps the focus itself,
+    // unseen, when none is enabled and when it was clicked, so a click leaves no frame behind;
+    // going back over it from its first button goes on to the control before it.
+    const auto first = std::find_if(m_buttons.begin(), m_buttons.end(),
+                                    [](QAbstractButton* b) { return b->isEnabled(); });
+    if (first == m_buttons.end() || event->reason() == Qt::MouseFocusReason)
+        return;
+    if (event->reason() == Qt::BacktabFocusReason)
+        focusPreviousChild();
+    else
+        (*first)->setFocus(event->reason());
 }
 
 bool MultimediaControl::eventFilter(QObject* watched, QEvent* event)

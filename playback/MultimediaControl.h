@@ -111,6 +111,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
     // Keys on the focused transport button: Enter presses it, the arrows move along the strip.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
