@@ -47,7 +47,7 @@ PictureLink::PictureLink(QWidget* parent) : QLabel(parent)
     Q_UNUSED(registered);
     // The artwork is drawn to fill the box it is placed in, whatever its own size.
     setScaledContents(true);
-    // Tab reaches it; a mouse click does not leave a focus frame on it.
+    // Tab reaches it; a click leaves the keyboard where it was, as before.
     setFocusPolicy(Qt::TabFocus);
 }
 

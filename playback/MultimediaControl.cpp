@@ -126,6 +126,7 @@ const char* const kButtonNames[MultimediaControl::kButtonCount] = {
 MultimediaControl::MultimediaControl(std::unique_ptr<Device> device, QWidget* parent)
     : QWidget(parent), m_device(std::move(device))
 {
+    setFocusPolicy(Qt::StrongFocus);
     for (int i = 0; i < kButtonCount; ++i) {
         const auto which = static_cast<Button>(i);
         auto* b = new TransportButton(which, this);
@@ -137,7 +138,6 @@ MultimediaControl::MultimediaControl(std::unique_ptr<Device> device, QWidget* pa
         connect(b, &QAbstractButton::clicked, this, [this, which] { buttonClicked(which); });
         m_buttons[i] = b;
     }
-    setFocusPolicy(Qt::StrongFocus);
     resize(sizeHint());
 
     m_statusTimer.setObjectName(QStringLiteral("StatusTimer"));
@@ -291,8 +291,9 @@ void MultimediaControl::refreshButtons()
 void MultimediaControl::focusInEvent(QFocusEvent* event)
 {
     // The control hands the keyboard to its first enabled button. It keeps the focus itself,
-    // unseen, when none is enabled and when it was clicked, so a click leaves no frame behind;
-    // going back over it from its first button goes on to the control before it.
+    // unseen, when none is enabled, and when it was clicked: a click does not put the keyboard
+    // on a button the pointer did not press. Going back over it from its first button goes on
+    // to the control before it.
     const auto first = std::find_if(m_buttons.begin(), m_buttons.end(),
                                     [](QAbstractButton* b) { return b->isEnabled(); });
     if (first == m_buttons.end() || event->reason() == Qt::MouseFocusReason)
