@@ -307,8 +307,15 @@ void MultimediaControl::focusInEvent(QFocusEvent* event)
 bool MultimediaControl::eventFilter(QObject* watched, QEvent* event)
 {
     const auto at = std::find(m_buttons.begin(), m_buttons.end(), watched) - m_buttons.begin();
-    if (event->type() != QEvent::KeyPress || at == kButtonCount)
+    if (at == kButtonCount)
         return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::FocusOut && !m_buttons[at]->isEnabled() && (at == Play || at == Pause || at == Stop)) {
+        // Qt has handed the focus to the next button; once the buttons are all set, it goes on.
+        QMetaObject::invokeMethod(this, &MultimediaControl::focusPlayOrPause, Qt::QueuedConnection);
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress)
+        return false;
     auto* key = static_cast<QKeyEvent*>(event);
     switch (key->key()) {
     case Qt::Key_Return:
@@ -336,6 +343,22 @@ void MultimediaControl::focusButton(int from, int step)
         QAbstractButton* b = m_buttons[(from + step * k + kButtonCount) % kButtonCount];
         if (b->isEnabled()) {
             b->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+}
+
+void MultimediaControl::focusPlayOrPause()
+{
+    // Play, Pause and Stop disable themselves when pressed, and Pause when the piece ends: the
+    // keyboard goes on to whichever of Play and Pause can be pressed, so Space pauses what
+    // Space played, and plays it again.
+    const QWidget* focused = window()->focusWidget();
+    if (std::find(m_buttons.begin(), m_buttons.end(), focused) == m_buttons.end())
+        return;
+    for (Button b : {Pause, Play}) {
+        if (m_buttons[b]->isEnabled()) {
+            m_buttons[b]->setFocus(Qt::OtherFocusReason);
             return;
         }
     }

@@ -210,6 +210,10 @@ private slots:
         rig.log->clear();
         QTest::keyClick(next, Qt::Key_Return);
         QTRY_COMPARE(*rig.log, (FakeDevice::Log{"next"}));
+        QTest::keyClick(next, Qt::Key_Right);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);   // Play; the poll stops and plays
+        QTRY_COMPARE(*rig.log, (FakeDevice::Log{"next", "play", "prev", "play"}));
+        QTRY_COMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Pause"));
     }
 
     void exitClosesTheDevice()
