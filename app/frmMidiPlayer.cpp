@@ -1,7 +1,10 @@
 #include "frmMidiPlayer.h"
 
 #include "Assets.h"
+#include "Backdrop.h"
 #include "BusService.h"
+#include "FileNameBox.h"
+#include "FocusFrame.h"
 #include "Handlers.h"
 #include "Links.h"
 #include "PictureLink.h"
@@ -15,7 +18,6 @@
 #include <QLayout>
 #include <QMimeData>
 #include <QMenuBar>
-#include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 
@@ -47,28 +49,6 @@ void setColour(QWidget* w, QPalette::ColorRole role, const QColor& colour)
     pal.setColor(role, colour);
     w->setPalette(pal);
 }
-
-// The client area: the background picture at its natural size from the top-left corner,
-// cut off at the edges.
-class Backdrop : public QWidget {
-public:
-    using QWidget::QWidget;
-    void setPicture(const QPixmap& picture)
-    {
-        m_picture = picture;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.drawPixmap(0, 0, m_picture);
-    }
-
-private:
-    QPixmap m_picture;
-};
 
 QLabel* caption(QWidget* parent, const char* name, const QString& text, const QFont& font,
                 const QColor& colour, QPoint at)
@@ -164,10 +144,14 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     auto* image1 = new links::PictureLink(client);
     image1->setObjectName(QStringLiteral("Image1"));
     image1->setGeometry(kImage1Box);
+    image1->setAccessibleName(links::kFirstName);
+    image1->setAccessibleDescription(links::kFirstAddress);
 
     auto* image2 = new links::PictureLink(client);
     image2->setObjectName(QStringLiteral("Image2"));
     image2->setGeometry(kImage2Box);
+    image2->setAccessibleName(links::kSecondName);
+    image2->setAccessibleDescription(links::kSecondAddress);
 
     rule(client, "Line3", 6150, 2760, 0x00C0C0C0);
     rule(client, "Line4", 6120, 2760, 0x00808080);
@@ -186,6 +170,9 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     caption(client, "Label4", QStringLiteral("MIDI SYNTH."), display, bgr(0x00404040), {px(3960), px(120)});
     QLabel* lblMidi = caption(client, "lblMidi", QStringLiteral("MIDI SYNTH."), display,
                               bgr(0x00C0C0C0), {px(4004), px(120)});
+    // The lit copy comes and goes; the dark one under it is always there, so a screen
+    // reader is told of that one alone.
+    client->hideFromScreenReaders(lblMidi);
 
     auto* label1 = new QLabel(client);
     label1->setObjectName(QStringLiteral("Label1"));
@@ -193,7 +180,7 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     setColour(label1, QPalette::Window, bgr(0x00000000));
     label1->setGeometry(twips(0, 2160, 3855, 495));
 
-    auto* lblFileName = new QLabel(QStringLiteral("[none]"), client);
+    auto* lblFileName = new FileNameBox(QStringLiteral("[none]"), client);
     lblFileName->setObjectName(QStringLiteral("lblFileName"));
     lblFileName->setFont(ui);
     lblFileName->setAutoFillBackground(true);
@@ -203,7 +190,8 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     lblFileName->setLineWidth(1);
     lblFileName->setGeometry(twips(840, 1080, 2925, 255));
 
-    caption(client, "Label3", QStringLiteral("FileName:"), uiBold, bgr(0x000000FF), {px(0), px(1080)});
+    caption(client, "Label3", QStringLiteral("FileName:"), uiBold, bgr(0x000000FF), {px(0), px(1080)})
+        ->setBuddy(lblFileName);   // announced as the box's label
 
     auto* mmControl1 = new md::MultimediaControl(std::move(device), client);
     mmControl1->setObjectName(QStringLiteral("MMControl1"));
@@ -234,10 +222,17 @@ frmMidiPlayer::frmMidiPlayer(std::unique_ptr<md::Device> device, const QString& 
     btnStop->setToolTip(QStringLiteral("Stop"));
     btnStop->setAccessibleName(QStringLiteral("Stop"));
 
-    setTabOrder(mmControl1, chkLoopSounds);
+    // The control, its buttons, then the rest.
+    setTabOrder(mmControl1->button(md::MultimediaControl::Eject), chkLoopSounds);
     setTabOrder(chkLoopSounds, btnStart);
     setTabOrder(btnStart, btnStop);
+    setTabOrder(btnStop, image2);
+    setTabOrder(image2, image1);
     mmControl1->setFocus();
+    auto* focusFrame = new FocusFrame(this);
+    for (QWidget* w : client->findChildren<QWidget*>())
+        if (w->focusPolicy() != Qt::NoFocus && w != mmControl1)
+            focusFrame->watch(w);
 
     auto* cmDialog1 = new md::CommonDialog(this);
     cmDialog1->setObjectName(QStringLiteral("CMDialog1"));

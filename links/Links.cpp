@@ -8,6 +8,8 @@ namespace links {
 const QString kFirstAddress = QStringLiteral("https://www.fluidsynth.org/");
 // General MIDI, the standard instrument map the player's files and SoundFont follow.
 const QString kSecondAddress = QStringLiteral("https://en.wikipedia.org/wiki/General_MIDI");
+const QString kFirstName = QStringLiteral("FluidSynth home page, www.fluidsynth.org");
+const QString kSecondName = QStringLiteral("General MIDI on Wikipedia, en.wikipedia.org");
 
 namespace {
 

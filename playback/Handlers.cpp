@@ -9,16 +9,11 @@ namespace md {
 
 namespace {
 
-// Shows `text` in the label, elided in the middle when it is wider than the box so that
-// both the start of the path and the file name stay in sight.
+// The label keeps the whole line; the window's file name box draws it shortened when it
+// does not fit.
 void showElided(QLabel& label, const QString& text, const QString& toolTip)
 {
-    const QFontMetrics fm = label.fontMetrics();
-    int indent = label.indent();
-    if (indent < 0)   // QLabel's own rule for a framed label without an explicit indent
-        indent = label.frameWidth() > 0 ? fm.horizontalAdvance(QLatin1Char('x')) / 2 : 0;
-    const int room = label.contentsRect().width() - 2 * label.margin() - indent;
-    label.setText(room > 0 ? fm.elidedText(text, Qt::ElideMiddle, room) : text);
+    label.setText(text);
     label.setToolTip(toolTip);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -16,7 +17,9 @@ public:
     TransportButton(MultimediaControl::Button glyph, QWidget* parent)
         : QAbstractButton(parent), m_glyph(glyph)
     {
-        setFocusPolicy(Qt::NoFocus);
+        // Reached from the keyboard only: a mouse click leaves the focus, and the look,
+        // where they were.
+        setFocusPolicy(Qt::TabFocus);
     }
 
 protected:
@@ -129,6 +132,9 @@ MultimediaControl::MultimediaControl(std::unique_ptr<Device> device, QWidget* pa
         auto* b = new TransportButton(which, this);
         b->setObjectName(QLatin1String(kButtonNames[i]));
         b->setToolTip(QLatin1String(kButtonNames[i]));
+        // Glyphs alone say nothing to a screen reader; the word does.
+        b->setAccessibleName(QLatin1String(kButtonNames[i]));
+        b->installEventFilter(this);
         connect(b, &QAbstractButton::clicked, this, [this, which] { buttonClicked(which); });
         m_buttons[i] = b;
     }
@@ -304,6 +310,82 @@ void MultimediaControl::refreshButtons()
     if (outputError != m_outputError) {
         m_outputError = outputError;
         emit OutputChanged();
+    }
+}
+
+void MultimediaControl::focusInEvent(QFocusEvent* event)
+{
+    // The control hands the keyboard to its first enabled button. It keeps the focus itself,
+    // unseen, when none is enabled, and when it was clicked: a click does not put the keyboard
+    // on a button the pointer did not press. Going back over it from its first button goes on
+    // to the control before it.
+    const auto first = std::find_if(m_buttons.begin(), m_buttons.end(),
+                                    [](QAbstractButton* b) { return b->isEnabled(); });
+    if (first == m_buttons.end() || event->reason() == Qt::MouseFocusReason)
+        return;
+    if (event->reason() == Qt::BacktabFocusReason)
+        focusPreviousChild();
+    else
+        (*first)->setFocus(event->reason());
+}
+
+bool MultimediaControl::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto at = std::find(m_buttons.begin(), m_buttons.end(), watched) - m_buttons.begin();
+    if (at == kButtonCount)
+        return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::FocusOut && !m_buttons[at]->isEnabled() && (at == Play || at == Pause || at == Stop)) {
+        // Qt has handed the focus to the next button; once the buttons are all set, it goes on.
+        QMetaObject::invokeMethod(this, &MultimediaControl::focusPlayOrPause, Qt::QueuedConnection);
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Space presses a button by itself; Enter does the same here.
+        m_buttons[at]->animateClick();
+        return true;
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        focusButton(at, -1);
+        return true;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        focusButton(at, +1);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MultimediaControl::focusButton(int from, int step)
+{
+    // The arrows stay in the strip, going round at its ends and over disabled buttons.
+    for (int k = 1; k < kButtonCount; ++k) {
+        QAbstractButton* b = m_buttons[(from + step * k + kButtonCount) % kButtonCount];
+        if (b->isEnabled()) {
+            b->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+}
+
+void MultimediaControl::focusPlayOrPause()
+{
+    // Play, Pause and Stop disable themselves when pressed, and Pause when the piece ends: the
+    // keyboard goes on to whichever of Play and Pause can be pressed, so Space pauses what
+    // Space played, and plays it again.
+    const QWidget* focused = window()->focusWidget();
+    if (std::find(m_buttons.begin(), m_buttons.end(), focused) == m_buttons.end())
+        return;
+    for (Button b : {Pause, Play}) {
+        if (m_buttons[b]->isEnabled()) {
+            m_buttons[b]->setFocus(Qt::OtherFocusReason);
+            return;
+        }
     }
 }
 

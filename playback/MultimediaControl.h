@@ -123,9 +123,15 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    // Keys on the focused transport button: Enter presses it, the arrows move along the strip;
+    // a focused button that gets disabled hands the focus on.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buttonClicked(Button which);
+    void focusButton(int from, int step);
+    void focusPlayOrPause();
     void refreshButtons();
     void fail(ErrorCode code, const QString& message);
 

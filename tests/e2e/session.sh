@@ -45,8 +45,8 @@ md_launch() {
 }
 md_label() { /usr/bin/python3 "$md_here/analyse.py" pixels $(( md_client_x + 56 )) $(( md_client_y + 72 )) 195 17; }
 
-md_open_file() {
-    md_menu 1
+md_open_file() {   # File > Open, clicked, or with md_keys=1 by its access keys (Alt+F, O)
+    if [ -n "${md_keys:-}" ]; then xdotool windowfocus --sync "$md_wid" key --clearmodifiers alt+f o; else md_menu 1; fi
     md_until xdotool search --onlyvisible --name 'Open an MCI File' || md_fail "File > Open showed no dialog"
     sleep 0.5   # the dialog fills its file list first; typing before that is lost
     xdotool key --clearmodifiers ctrl+a type --delay 10 -- "$1"
