@@ -114,6 +114,46 @@ private slots:
         QCOMPARE(rig.lblFileName->text(), QStringLiteral("[none]"));
     }
 
+    // After a Cancel the next Open goes through, offering the last piece's folder again.
+    void openAfterCancel()
+    {
+        Rig rig;
+        QTemporaryDir dir;
+        rig.choice = dir.filePath(QStringLiteral("a.mid"));
+        md::mnuFileOpen_Click(rig.c);
+        rig.choice.reset();
+        md::mnuFileOpen_Click(rig.c);
+        QString offered;
+        rig.dialog->setChooser([&](QFileDialog& d) { offered = d.directory().path(); return std::optional(QStringLiteral("/m/b.mid")); });
+        md::mnuFileOpen_Click(rig.c);
+        QCOMPARE(offered, dir.path());
+        QCOMPARE(rig.commands(), (QStringList{"open " + dir.filePath("a.mid") + " @0", "close @0", "open /m/b.mid @0"}));
+    }
+
+    // A path wider than the framed box keeps its start and its file name in sight, and is
+    // whole in the tooltip; so is the line of a file that did not open.
+    void longPathKeepsBothEnds()
+    {
+        Rig rig;
+        rig.lblFileName->setFrameStyle(QFrame::Box);
+        for (int n = 16; n < 24; ++n) {   // however the font falls
+            const bool fails = n % 2;
+            const QString path = QStringLiteral("/home/%1piece.mid").arg(QStringLiteral("song/").repeated(n / 2));
+            rig.device->failing = {fails ? "open" : ""};
+            rig.choice = path;
+            if (fails)
+                QTest::ignoreMessage(QtWarningMsg, qPrintable("[cannot open] " + path + ": scripted failure"));
+            md::mnuFileOpen_Click(rig.c);
+            const QString shown = rig.lblFileName->text();
+            QVERIFY2(shown.startsWith(fails ? "[cannot open]" : "/home/") && shown.endsWith("piece.mid")
+                     && shown.contains(QChar(0x2026)), qPrintable(shown));
+            // Within the box, past its frame and the indent QLabel gives a framed box.
+            const QFontMetrics fm = rig.lblFileName->fontMetrics();
+            QVERIFY(fm.horizontalAdvance(shown) <= rig.lblFileName->contentsRect().width() - fm.horizontalAdvance('x') / 2);
+            QCOMPARE(rig.lblFileName->toolTip(), fails ? QStringLiteral("scripted failure") : path);
+        }
+    }
+
     // A file that does not open, and an output that is lost, are said in the label.
     void labelSaysWhatWentWrong()
     {
