@@ -5,6 +5,7 @@
 #include "CommonDialog.h"
 #include "FakeDevice.h"
 #include "MultimediaControl.h"
+#include "Support.h"
 #include "frmMidiPlayer.h"
 
 #include <QAction>
@@ -32,7 +33,10 @@ private slots:
     {
         auto device = std::make_unique<FakeDevice>();
         fake = device.get();
-        window = new frmMidiPlayer(std::move(device), assets::registerBundledFonts());
+        std::unique_ptr<md::Device> real;
+        if (QTest::currentTestFunction() == QLatin1String("positionsOnTheRealDevice"))
+            real = std::make_unique<md::SynthDevice>(test::offline());
+        window = new frmMidiPlayer(real ? std::move(real) : std::move(device), assets::registerBundledFonts());
         window->offerMediaControls();
     }
     void cleanup()
@@ -102,8 +106,63 @@ private slots:
         QTRY_COMPARE(qdbus_cast<QVariantMap>(announced.value("Metadata")), QVariantMap());
     }
 
+    // Pause, PlayPause, Next and Previous not doing what the control's buttons do, or
+    // acting where those buttons are disabled.
+    void transportBeyondPlayAndStop_data()
+    {
+        QTest::addColumn<QStringList>("before");   // commands given to the control
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<FakeDevice::Log>("log");   // after the open
+        QTest::addColumn<int>("interval");
+        QTest::newRow("Pause while playing") << QStringList{"Play"} << "Pause" << FakeDevice::Log{"play", "pause"} << 0;
+        QTest::newRow("Pause while stopped") << QStringList{} << "Pause" << FakeDevice::Log{} << 0;
+        QTest::newRow("PlayPause while paused") << QStringList{"Play", "Pause"} << "PlayPause" << FakeDevice::Log{"play", "pause"} << 55;
+        QTest::newRow("Next") << QStringList{"Play"} << "Next" << FakeDevice::Log{"play", "next"} << 0;
+        QTest::newRow("Previous") << QStringList{"Play"} << "Previous" << FakeDevice::Log{"play", "prev"} << 0;
+    }
+    void transportBeyondPlayAndStop()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QString, method);
+        QFETCH(FakeDevice::Log, log);
+        QFETCH(int, interval);
+        open("/music/a.mid");
+        auto* mm = window->findChild<md::MultimediaControl*>("MMControl1");
+        for (const QString& command : before)
+            mm->setCommand(command);
+        call(method);
+        fake->log->erase(fake->log->begin());
+        QCOMPARE(*fake->log, log);
+        QCOMPARE(mm->updateInterval(), interval);
+    }
+
+    // On the real device, rendered offline: the length and the position not in microseconds
+    // of the piece's milliseconds, or moves not kept to the piece.
+    void positionsOnTheRealDevice()
+    {
+        test::Files files;
+        open(files.write("p.mid", test::smf(0, 500, {test::track(test::noteOn(0, 0, 69) + test::noteOff(2500, 0, 69))})));
+        QTRY_VERIFY(announced.contains("Metadata"));
+        const auto track = qdbus_cast<QVariantMap>(announced.value("Metadata")).value("mpris:trackid");
+        QCOMPARE(qdbus_cast<QVariantMap>(announced.value("Metadata")).value("mpris:length"), QVariant(2500000LL));
+        auto* mm = window->findChild<md::MultimediaControl*>("MMControl1");
+        const auto position = [&] { return call("Get", {kPlayer, "Position"}, kProperties).value<QDBusVariant>().variant(); };
+        const auto click = [&](const char* button) { mm->findChild<QAbstractButton*>(button)->click(); };
+        call("Seek", {1200000LL});
+        QCOMPARE(position(), QVariant(1200000LL));
+        click("Step");
+        click("Step");
+        QCOMPARE(position(), QVariant(2500000LL));
+        call("SetPosition", {track, 700000LL});
+        QCOMPARE(position(), QVariant(700000LL));
+        click("Back");
+        QCOMPARE(position(), QVariant(0LL));
+        call("Next");
+        QCOMPARE(position(), QVariant(2500000LL));
+    }
+
 private:
-    void call(const QString& method, const QVariantList& args = {}, const QString& interface = kPlayer)
+    QVariant call(const QString& method, const QVariantList& args = {}, const QString& interface = kPlayer)
     {
         auto message = QDBusMessage::createMethodCall("org.mpris.MediaPlayer2.mellowdeck", kPath, interface, method);
         message.setArguments(args);
@@ -111,6 +170,7 @@ private:
         // The window answers on this thread: its events must flow meanwhile.
         if (!QTest::qWaitFor([&] { return pending.isFinished(); }) || pending.isError())
             unanswered << method;
+        return pending.reply().arguments().value(0);
     }
     // File > Open, choosing `path`.
     void open(const QString& path)
