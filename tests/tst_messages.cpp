@@ -113,6 +113,17 @@ private slots:
         if (!qIsNaN(dB))
             QVERIFY2(std::abs(20 * std::log10(level / m_full) - dB) < 1, qPrintable(QStringLiteral("%1 dB").arg(20 * std::log10(level / m_full))));
     }
+
+    // A variable naming a missing file is reported, not replaced by a SoundFont of the system's.
+    void missingSoundFontNamed()
+    {
+        qputenv("MELLOWDECK_SOUNDFONT", "/nonexistent.sf2");
+        md::SynthDevice device(offline({}));
+        Files files;
+        QVERIFY(!device.open(files.write("m.mid", smf(0, 500, {track(kA4)})).toStdString()));
+        QVERIFY2(device.errorMessage().starts_with("cannot load the SoundFont /nonexistent.sf2;"), device.errorMessage().c_str());
+        QCOMPARE(device.mode(), md::Mode::NotOpen);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMessages)
