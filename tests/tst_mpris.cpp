@@ -34,7 +34,7 @@ private slots:
         auto device = std::make_unique<FakeDevice>();
         fake = device.get();
         std::unique_ptr<md::Device> real;
-        if (QTest::currentTestFunction() == QLatin1String("positionsOnTheRealDevice"))
+        if (QTest::currentTestFunction() == QLatin1String("metadataAndSeekFollowThePiece"))
             real = std::make_unique<md::SynthDevice>(test::offline());
         window = new frmMidiPlayer(real ? std::move(real) : std::move(device), assets::registerBundledFonts());
         window->offerMediaControls();
@@ -48,7 +48,8 @@ private slots:
 
     // Play arming the poll with nothing open, or sounding at once instead of through Start's
     // poll; CanPlay, or PlaybackStatus, not following the window or not announced; PlayPause
-    // not pausing; Stop not disarming or not rewinding; Quit not being File > Exit.
+    // not pausing, or not starting from a pause; Stop not disarming or not rewinding; Pause,
+    // Next and Previous not the control's buttons; Quit not being File > Exit.
     void transportRunsTheWindowsHandlers()
     {
         auto* mm = window->findChild<md::MultimediaControl*>("MMControl1");
@@ -63,10 +64,14 @@ private slots:
         QTRY_COMPARE(announced.value("PlaybackStatus"), QVariant("Playing"));
         call("PlayPause");
         QTRY_COMPARE(announced.value("PlaybackStatus"), QVariant("Paused"));
+        call("PlayPause");   // Start again
+        QCOMPARE(mm->updateInterval(), 55);
         call("Stop");
-        QCOMPARE(*fake->log, (FakeDevice::Log{"open /music/a.mid", "prev", "play", "pause", "stop", "prev"}));
         QCOMPARE(mm->updateInterval(), 0);
         QTRY_COMPARE(announced.value("PlaybackStatus"), QVariant("Stopped"));
+        for (const char* method : {"Pause", "Next", "Previous"})   // Pause is disabled when stopped
+            call(method);
+        QCOMPARE(*fake->log, (FakeDevice::Log{"open /music/a.mid", "prev", "play", "pause", "stop", "prev", "next", "prev"}));
         call("Quit", {}, "org.mpris.MediaPlayer2");
         QTRY_VERIFY(window.isNull());
     }
@@ -83,82 +88,36 @@ private slots:
     }
 
     // Metadata mistyped (a track id that is no object path, a length not in microseconds, an
-    // unencoded URL), kept after a failed open, or not announced; Seek and SetPosition not in
-    // microseconds, not kept to the piece, or obeying a position meant for another piece.
+    // unencoded URL), kept after a failed open, or not announced. On the real device, rendered
+    // offline: the position not in microseconds of the piece's milliseconds; Seek, SetPosition,
+    // Step and Next not kept to the piece, or obeying a position meant for another piece.
     void metadataAndSeekFollowThePiece()
     {
-        fake->length = 4321;
-        open("/music/first piece.mid");
+        test::Files files;
+        open(files.write("first piece.mid", test::smf(0, 500, {test::track(test::noteOn(0, 0, 69) + test::noteOff(4320, 0, 69))})));
         QTRY_VERIFY(announced.contains("Metadata"));
         const auto m = qdbus_cast<QVariantMap>(announced.value("Metadata"));
         QCOMPARE(m.value("xesam:title"), QVariant("first piece.mid"));
-        QCOMPARE(m.value("xesam:url"), QVariant("file:///music/first%20piece.mid"));
-        QCOMPARE(m.value("mpris:length"), QVariant(4321000LL));
+        QCOMPARE(m.value("xesam:url"), QVariant("file://" + files.dir.path() + "/first%20piece.mid"));
+        QCOMPARE(m.value("mpris:length"), QVariant(4320000LL));
         QCOMPARE(m.value("mpris:trackid").metaType(), QMetaType::fromType<QDBusObjectPath>());
-        fake->position = 2000;
+        const auto position = [&] { return call("Get", {kPlayer, "Position"}, kProperties).value<QDBusVariant>().variant(); };
+        call("SetPosition", {m.value("mpris:trackid"), 2000000LL});
         call("Seek", {1500000LL});
+        QCOMPARE(position(), QVariant(3500000LL));
         call("Seek", {-99000000LL});
+        QCOMPARE(position(), QVariant(0LL));
         call("SetPosition", {m.value("mpris:trackid"), 3000000LL});
         call("SetPosition", {QVariant::fromValue(QDBusObjectPath("/other")), 1000000LL});
-        QCOMPARE(*fake->log, (FakeDevice::Log{"open /music/first piece.mid", "seek 3500", "seek 0", "seek 3000"}));
-        fake->failing = {"open"};
-        open("/music/broken.mid");
-        QTRY_COMPARE(qdbus_cast<QVariantMap>(announced.value("Metadata")), QVariantMap());
-    }
-
-    // Pause, PlayPause, Next and Previous not doing what the control's buttons do, or
-    // acting where those buttons are disabled.
-    void transportBeyondPlayAndStop_data()
-    {
-        QTest::addColumn<QStringList>("before");   // commands given to the control
-        QTest::addColumn<QString>("method");
-        QTest::addColumn<FakeDevice::Log>("log");   // after the open
-        QTest::addColumn<int>("interval");
-        QTest::newRow("Pause while playing") << QStringList{"Play"} << "Pause" << FakeDevice::Log{"play", "pause"} << 0;
-        QTest::newRow("Pause while stopped") << QStringList{} << "Pause" << FakeDevice::Log{} << 0;
-        QTest::newRow("PlayPause while paused") << QStringList{"Play", "Pause"} << "PlayPause" << FakeDevice::Log{"play", "pause"} << 55;
-        QTest::newRow("Next") << QStringList{"Play"} << "Next" << FakeDevice::Log{"play", "next"} << 0;
-        QTest::newRow("Previous") << QStringList{"Play"} << "Previous" << FakeDevice::Log{"play", "prev"} << 0;
-    }
-    void transportBeyondPlayAndStop()
-    {
-        QFETCH(QStringList, before);
-        QFETCH(QString, method);
-        QFETCH(FakeDevice::Log, log);
-        QFETCH(int, interval);
-        open("/music/a.mid");
-        auto* mm = window->findChild<md::MultimediaControl*>("MMControl1");
-        for (const QString& command : before)
-            mm->setCommand(command);
-        call(method);
-        fake->log->erase(fake->log->begin());
-        QCOMPARE(*fake->log, log);
-        QCOMPARE(mm->updateInterval(), interval);
-    }
-
-    // On the real device, rendered offline: the length and the position not in microseconds
-    // of the piece's milliseconds, or moves not kept to the piece.
-    void positionsOnTheRealDevice()
-    {
-        test::Files files;
-        open(files.write("p.mid", test::smf(0, 500, {test::track(test::noteOn(0, 0, 69) + test::noteOff(2500, 0, 69))})));
-        QTRY_VERIFY(announced.contains("Metadata"));
-        const auto track = qdbus_cast<QVariantMap>(announced.value("Metadata")).value("mpris:trackid");
-        QCOMPARE(qdbus_cast<QVariantMap>(announced.value("Metadata")).value("mpris:length"), QVariant(2500000LL));
-        auto* mm = window->findChild<md::MultimediaControl*>("MMControl1");
-        const auto position = [&] { return call("Get", {kPlayer, "Position"}, kProperties).value<QDBusVariant>().variant(); };
-        const auto click = [&](const char* button) { mm->findChild<QAbstractButton*>(button)->click(); };
-        call("Seek", {1200000LL});
-        QCOMPARE(position(), QVariant(1200000LL));
-        click("Step");
-        click("Step");
-        QCOMPARE(position(), QVariant(2500000LL));
-        call("SetPosition", {track, 700000LL});
-        QCOMPARE(position(), QVariant(700000LL));
-        click("Back");
-        QCOMPARE(position(), QVariant(0LL));
+        QCOMPARE(position(), QVariant(3000000LL));
+        for (int i = 0; i < 2; ++i)
+            window->findChild<QAbstractButton*>("Step")->click();
+        QCOMPARE(position(), QVariant(4320000LL));
+        call("Previous");
         call("Next");
-        QCOMPARE(position(), QVariant(2500000LL));
+        QCOMPARE(position(), QVariant(4320000LL));
+        open(files.dir.filePath("missing.mid"));
+        QTRY_COMPARE(qdbus_cast<QVariantMap>(announced.value("Metadata")), QVariantMap());
     }
 
 private:
