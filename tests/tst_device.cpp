@@ -70,8 +70,6 @@ private slots:
         QCOMPARE(device.lengthFrames(), length);
         QVERIFY2(stoppedAt >= length && stoppedAt < length + kBlock, qPrintable(QString::number(stoppedAt)));
         QCOMPARE(device.positionFrames(), length);
-        QVERIFY(device.seek(500) && device.positionFrames() == 22050 && device.positionMs() == 500);
-        QVERIFY(device.seek(-5) && device.positionFrames() == 0 && device.next() && device.positionFrames() == length);
         for (int64_t at : {0, 22050, 44100, 44100 + 441 * kTick / 2}) {
             std::size_t onset = std::size_t(at);
             while (onset < s.size() && std::abs(s[onset]) < 1e-3f)

@@ -61,6 +61,17 @@ private slots:
         row("coarse tuning ignored") << rpn(2, 52) + kA4 << 100 << 300 << -1200.0 << any;
         row("reset all controllers leaves the bend") << kBendUp + noteOn(0, 0, 69) + cc(0, 121, 0, 50) + noteOff(350, 0, 69)
                                                      << 100 << 300 << 0.0 << any;
+        // A triangle vibrato of 12 semitones either way averages 136 cents up over its periods.
+        row("modulation depth range ignored") << rpn(5, 12) + cc(0, 1, 127) + note(0, 69, 1200) << 100 << 1078 << 136.0 << any;
+        row("master fine tuning ignored, or its bytes swapped") << sysex(0, bytes({0x7F, 0x7F, 4, 3, 0, 0x60})) + kA4 << 100 << 300 << 50.0 << any;
+        row("master coarse tuning ignored") << sysex(0, bytes({0x7F, 0x7F, 4, 4, 0, 0x45})) + kA4 << 100 << 300 << 500.0 << any;
+        row("GS scale tuning ignored, or on another pitch class") << sysex(0, bytes({0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x40, 64, 64, 64, 64,
+                                                                         64, 64, 64, 64, 64, 94, 64, 64, 0x51})) + kA4
+                                                            << 100 << 300 << 30.0 << any;
+        // GS numbers its parts 10, 1-9, 11-16: part 1 above is channel 0, part 11 here channel 11.
+        row("GS rhythm part ignored, or set on another channel") << sysex(0, bytes({0x41, 0x10, 0x42, 0x12, 0x40, 0x1B, 0x15, 2, 0x0E}))
+                + note(11, 40, 400) << 100 << 300 << 1200.0 << any;
+        row("bank 120 not a kit before any reset") << cc(0, 0, 120) + ev(0, {0xC0, 0}) + note(0, 40, 400) << 100 << 300 << 1200.0 << any;
         row("volume not sent") << cc(0, 7, 50) + kA4 << 100 << 300 << 0.0 << -12.0;
         row("expression not sent") << cc(0, 11, 64) + kA4 << 100 << 300 << 0.0 << -11.9;
         const QByteArray sustained = cc(0, 64, 127) + note(0, 69, 100) + cc(0, 64, 0, 300);

@@ -283,17 +283,11 @@ private slots:
         QTRY_COMPARE(rig.enabledButtons(), QStringLiteral("Prev Next Play Back Step"));
     }
 
-    void updateIntervalRaisesStatusUpdate()
+    // Start pressed while armed must not put off the next poll. (That the poll runs, and
+    // stops at 0, the window's and the media controls' cases show.)
+    void sameIntervalKeepsThePhase()
     {
         Rig rig;
-        QSignalSpy spy(rig.mm, &MultimediaControl::StatusUpdate);
-        rig.mm->setProperty("UpdateInterval", 20);
-        QTRY_VERIFY(spy.count() >= 3);
-        rig.mm->setUpdateInterval(0);
-        const auto seen = spy.count();
-        QTest::qWait(100);
-        QCOMPARE(spy.count(), seen);
-        // Start pressed while armed must not put off the next poll.
         auto* timer = rig.mm->findChild<QTimer*>(QStringLiteral("StatusTimer"));
         rig.mm->setUpdateInterval(3000);
         QTest::qWait(500);
