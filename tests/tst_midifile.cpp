@@ -73,8 +73,11 @@ private slots:
         QTest::newRow("default tempo") << smf(0, 96, {track(notes)}) << QList<qint64>{0, kSecond / 2, kSecond} << kSecond;
         QTest::newRow("tempo change") << smf(0, 96, {track(noteOn(0, 0, 60) + kTempo250ms + noteOn(96, 0, 62) + noteOn(96, 0, 64))})
                                       << QList<qint64>{0, kSecond / 4, kSecond / 2} << kSecond / 2;
-        QTest::newRow("tempo from another track") << smf(1, 96, {track(ev(96, {0xFF, 0x51, 3, 0x03, 0xD0, 0x90})), track(notes, 96)})
-                                                  << QList<qint64>{0, kSecond / 2, 3 * kSecond / 4} << kSecond;
+        // The tempo map gathered from both tracks, in time order: 250 ms at 96, then 1 s at 192.
+        QTest::newRow("tempo from another track") << smf(1, 96, {track(ev(192, {0xFF, 0x51, 3, 0x0F, 0x42, 0x40})),
+                                                                 track(noteOn(0, 0, 60) + ev(96, {0xFF, 0x51, 3, 0x03, 0xD0, 0x90})
+                                                                       + noteOn(0, 0, 62) + noteOn(96, 0, 64), 96)})
+                                                  << QList<qint64>{0, kSecond / 2, 3 * kSecond / 4} << 7 * kSecond / 4;
         QTest::newRow("running status") << smf(0, 96, {track(noteOn(0, 0, 60) + vlq(96) + bytes({62, 100}))})
                                         << QList<qint64>{0, kSecond / 2} << kSecond / 2;
         // SMPTE: 25 frames of 40 ticks is a millisecond a tick; 29.97 drop-frame is 30000/1001.
