@@ -52,8 +52,7 @@ private slots:
         QTest::addColumn<double>("dB");   // from a plain A4; NaN: not read
         const double any = qQNaN();
         const auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
-        row("bend range ignored") << rpn(0, 12) + kBendUp + kA4 << 100 << 300 << 1200 * 8191 / 8192.0 << any;
-        row("bend range's cents dropped") << rpn(0, 1, 50) + kBendUp + kA4 << 100 << 300 << 150 * 8191 / 8192.0 << any;
+        row("bend range ignored, or its cents dropped") << rpn(0, 1, 50) + kBendUp + kA4 << 100 << 300 << 150 * 8191 / 8192.0 << any;
         row("wide bend range cut") << rpn(0, 36) + ev(0, {0xE0, 0, 0}) + kA4 << 100 << 300 << -3600.0 << any;
         row("NRPN data taken for the bend range") << rpn(0, 2) + cc(0, 99, 1) + cc(0, 98, 2) + cc(0, 6, 12) + kBendUp + kA4
                                                   << 100 << 300 << 200 * 8191 / 8192.0 << any;
@@ -89,11 +88,10 @@ private slots:
         row("sostenuto never lifted") << sostenuto << 450 << 900 << kSilent << any;
         row("a piece ending under a pedal keeps sounding")
             << noteOn(0, 0, 69) + cc(0, 64, 127) + cc(0, 66, 127) + noteOff(100, 0, 69) + cc(0, 7, 100, 200) << 450 << 2000 << kSilent << any;
-        row("a piece ending on a held note keeps sounding") << noteOn(0, 0, 69) + cc(0, 7, 100, 300) << 350 << 2000 << kSilent << any;
         // Bank 2: a release of a second, falling 96 dB in it.
         const QByteArray held = cc(0, 0, 2) + ev(0, {0xC0, 0}) + noteOn(0, 0, 69) + cc(0, 7, 100, 300);
         row("the end cuts notes instead of releasing them") << held << 440 << 470 << 0.0 << -11.5;
-        row("a released note never ends") << held << 1500 << 2000 << kSilent << any;
+        row("a piece ending on a held note keeps sounding") << held << 1500 << 2000 << kSilent << any;
         row("a kit the SoundFont lacks is silent, not the standard kit") << ev(0, {0xC9, 25}) + note(9, 40, 400) << 100 << 300 << 1200.0 << any;
         row("a second kit ignored") << ev(0, {0xC9, 8}) + note(9, 40, 400) << 100 << 300 << -1200.0 << any;
         row("bank variation ignored") << cc(0, 0, 1) + ev(0, {0xC0, 0}) + kA4 << 100 << 300 << 700.0 << any;
