@@ -102,18 +102,14 @@ inline float peak(const std::vector<float>& s, std::size_t from = 0, std::size_t
     return p;
 }
 
-// Hz of the tone in [from, to) seconds, from its upward zero crossings: the mean (0: silence),
-// or with `crest` the highest over one period.
-inline double pitch(const std::vector<float>& x, double from, double to, bool crest = false)
+// Hz of the tone in [from, to) seconds, the mean from its upward zero crossings (0: silence).
+inline double pitch(const std::vector<float>& x, double from, double to)
 {
     std::vector<double> t;
     for (auto i = static_cast<std::size_t>(from * kRate) + 1; i < std::min(x.size(), std::size_t(to * kRate)); ++i)
         if (x[i - 1] < 0 && x[i] >= 0)
             t.push_back((static_cast<double>(i) - 1 + x[i - 1] / (x[i - 1] - x[i])) / kRate);
-    double top = 0;
-    for (std::size_t i = 1; crest && i < t.size(); ++i)
-        top = std::max(top, 1.0 / (t[i] - t[i - 1]));
-    return crest ? top : t.size() < 3 ? 0.0 : static_cast<double>(t.size() - 1) / (t.back() - t.front());
+    return t.size() < 3 ? 0.0 : static_cast<double>(t.size() - 1) / (t.back() - t.front());
 }
 
 } // namespace test

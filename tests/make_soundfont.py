@@ -4,6 +4,9 @@ notes can be measured exactly. Usage: make_soundfont.py [--transpose CENTS] OUT.
 
 Bank 0, program 0: a sine at the key's pitch (A4 = 440 Hz). Programs 1-127: the same sine
 12 dB quieter. Bank 128, program 0 (drums): a sine at 880 Hz whatever the key.
+Presets that tell fallbacks and endings apart: bank 1, program 0, a bank variation a fifth above
+the key; bank 128, program 8, a second kit at 220 Hz whatever the key; bank 2, program 0, the
+sine with a release of a second, so that a released note fades where a silenced one stops.
 --transpose moves every pitch by CENTS, so that two of these SoundFonts can be told apart.
 """
 import math
@@ -40,7 +43,6 @@ def transposed():
 
 # Each instrument has a sample of its own, so that each preset's samples load on their own.
 samples = [round(20000 * math.sin(2 * math.pi * i / PERIOD)) for i in range(PERIOD * PERIODS)]
-smpl = (struct.pack('<%dh' % len(samples), *samples) + b'\0' * 92) * 3
 
 INSTANT = -12000                                  # timecents: a millisecond
 envelope = [(34, INSTANT), (36, INSTANT), (38, INSTANT)]   # attack, decay, release
@@ -48,7 +50,11 @@ instruments = [                                   # (name, generators before the
     ('sine', envelope),
     ('quiet sine', envelope + [(48, 120)]),       # attenuation, centibels
     ('drum', envelope + [(51, 12), (56, 0)]),     # an octave up, same pitch on every key
+    ('variation', envelope + [(51, 7)]),          # a fifth up
+    ('kit 8', envelope + [(51, -12), (56, 0)]),   # an octave down, same pitch on every key
+    ('slow release', envelope[:2] + [(38, 0)]),   # release: a second
 ]
+smpl = (struct.pack('<%dh' % len(samples), *samples) + b'\0' * 92) * len(instruments)
 inst, ibag, igen = b'', b'', b''
 for index, (label, generators) in enumerate(instruments):
     inst += name(label) + struct.pack('<H', index)
@@ -58,7 +64,7 @@ inst += name('EOI') + struct.pack('<H', len(instruments))
 ibag += struct.pack('<HH', len(igen) // 4, 0)
 igen += gens((0, 0))
 
-presets = [(p, 0, 0 if p == 0 else 1) for p in range(128)] + [(0, 128, 2)]
+presets = [(p, 0, 0 if p == 0 else 1) for p in range(128)] + [(0, 128, 2), (0, 1, 3), (8, 128, 4), (0, 2, 5)]
 phdr, pbag, pgen = b'', b'', b''
 for index, (program, bank, instrument) in enumerate(presets):
     phdr += name('preset %d:%d' % (bank, program)) + struct.pack('<HHHIII', program, bank, index, 0, 0, 0)

@@ -91,8 +91,6 @@ private slots:
         QCOMPARE(device.lengthFrames(), length);
         QVERIFY2(stoppedAt >= length && stoppedAt < length + kBlock, qPrintable(QString::number(stoppedAt)));
         QCOMPARE(device.positionFrames(), length);
-        QVERIFY(device.seek(500) && device.positionFrames() == 22050 && device.positionMs() == 500);
-        QVERIFY(device.seek(-5) && device.positionFrames() == 0 && device.next() && device.positionFrames() == length);
         for (int64_t at : {0, 22050, 44100, 44100 + 441 * kTick / 2}) {
             std::size_t onset = std::size_t(at);
             while (onset < s.size() && std::abs(s[onset]) < 1e-3f)
@@ -303,14 +301,11 @@ private slots:
         }
     }
 
-    // No SoundFont, and no output: Open says why and leaves nothing open.
+    // No output: Open says why and leaves nothing open (tst_messages: no SoundFont).
     void failuresAreReported()
     {
         Files files;
         const std::string file = files.write("f.mid", piece()).toStdString();
-        md::SynthDevice noFont(offline("/nonexistent.sf2"));
-        QVERIFY(!noFont.open(file) && noFont.mode() == Mode::NotOpen);
-        QVERIFY2(noFont.errorMessage().find("cannot load the SoundFont") != std::string::npos, noFont.errorMessage().c_str());
         md::SynthOptions options = offline();
         options.realtime = true;
         options.output = [](md::AudioSource&, std::string& error) -> std::unique_ptr<md::AudioOutput> {

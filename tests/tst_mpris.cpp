@@ -5,6 +5,7 @@
 #include "CommonDialog.h"
 #include "FakeDevice.h"
 #include "MultimediaControl.h"
+#include "Support.h"
 #include "frmMidiPlayer.h"
 
 #include <QAction>
@@ -32,7 +33,10 @@ private slots:
     {
         auto device = std::make_unique<FakeDevice>();
         fake = device.get();
-        window = new frmMidiPlayer(std::move(device), assets::registerBundledFonts());
+        std::unique_ptr<md::Device> real;
+        if (QTest::currentTestFunction() == QLatin1String("metadataAndSeekFollowThePiece"))
+            real = std::make_unique<md::SynthDevice>(test::offline());
+        window = new frmMidiPlayer(real ? std::move(real) : std::move(device), assets::registerBundledFonts());
         window->offerMediaControls();
     }
     void cleanup()
@@ -44,8 +48,9 @@ private slots:
 
     // Play arming the poll with nothing open, or sounding at once instead of through Start's
     // poll; CanPlay, or PlaybackStatus, not following the window or not announced; PlayPause
-    // not pausing (also a piece rendered to its end but still heard); Stop not disarming or not
-    // rewinding; Quit not being File > Exit.
+    // not pausing (also a piece rendered to its end but still heard), or not starting from a
+    // pause; Stop not disarming or not rewinding; Pause, Next and Previous not the control's
+    // buttons; Quit not being File > Exit.
     void transportRunsTheWindowsHandlers()
     {
         auto* mm = window->findChild<md::MultimediaControl*>("MMControl1");
@@ -62,10 +67,14 @@ private slots:
         fake->heard = md::Mode::Playing;
         call("PlayPause");
         QTRY_COMPARE(announced.value("PlaybackStatus"), QVariant("Paused"));
+        call("PlayPause");   // Start again
+        QCOMPARE(mm->updateInterval(), 55);
         call("Stop");
-        QCOMPARE(*fake->log, (FakeDevice::Log{"open /music/a.mid", "prev", "play", "pause", "stop", "prev"}));
         QCOMPARE(mm->updateInterval(), 0);
         QTRY_COMPARE(announced.value("PlaybackStatus"), QVariant("Stopped"));
+        for (const char* method : {"Pause", "Next", "Previous"})   // Pause is disabled when stopped
+            call(method);
+        QCOMPARE(*fake->log, (FakeDevice::Log{"open /music/a.mid", "prev", "play", "pause", "stop", "prev", "next", "prev"}));
         call("Quit", {}, "org.mpris.MediaPlayer2");
         QTRY_VERIFY(window.isNull());
     }
@@ -82,31 +91,39 @@ private slots:
     }
 
     // Metadata mistyped (a track id that is no object path, a length not in microseconds, an
-    // unencoded URL), kept after a failed open, or not announced; Seek and SetPosition not in
-    // microseconds, not kept to the piece, or obeying a position meant for another piece.
+    // unencoded URL), kept after a failed open, or not announced. On the real device, rendered
+    // offline: the position not in microseconds of the piece's milliseconds; Seek, SetPosition,
+    // Step and Next not kept to the piece, or obeying a position meant for another piece.
     void metadataAndSeekFollowThePiece()
     {
-        fake->length = 4321;
-        open("/music/first piece.mid");
+        test::Files files;
+        open(files.write("first piece.mid", test::smf(0, 500, {test::track(test::noteOn(0, 0, 69) + test::noteOff(4320, 0, 69))})));
         QTRY_VERIFY(announced.contains("Metadata"));
         const auto m = qdbus_cast<QVariantMap>(announced.value("Metadata"));
         QCOMPARE(m.value("xesam:title"), QVariant("first piece.mid"));
-        QCOMPARE(m.value("xesam:url"), QVariant("file:///music/first%20piece.mid"));
-        QCOMPARE(m.value("mpris:length"), QVariant(4321000LL));
+        QCOMPARE(m.value("xesam:url"), QVariant("file://" + files.dir.path() + "/first%20piece.mid"));
+        QCOMPARE(m.value("mpris:length"), QVariant(4320000LL));
         QCOMPARE(m.value("mpris:trackid").metaType(), QMetaType::fromType<QDBusObjectPath>());
-        fake->position = 2000;
+        const auto position = [&] { return call("Get", {kPlayer, "Position"}, kProperties).value<QDBusVariant>().variant(); };
+        call("SetPosition", {m.value("mpris:trackid"), 2000000LL});
         call("Seek", {1500000LL});
+        QCOMPARE(position(), QVariant(3500000LL));
         call("Seek", {-99000000LL});
+        QCOMPARE(position(), QVariant(0LL));
         call("SetPosition", {m.value("mpris:trackid"), 3000000LL});
         call("SetPosition", {QVariant::fromValue(QDBusObjectPath("/other")), 1000000LL});
-        QCOMPARE(*fake->log, (FakeDevice::Log{"open /music/first piece.mid", "seek 3500", "seek 0", "seek 3000"}));
-        fake->failing = {"open"};
-        open("/music/broken.mid");
+        QCOMPARE(position(), QVariant(3000000LL));
+        for (int i = 0; i < 2; ++i)
+            window->findChild<QAbstractButton*>("Step")->click();
+        QCOMPARE(position(), QVariant(4320000LL));
+        call("Next");
+        QCOMPARE(position(), QVariant(4320000LL));
+        open(files.dir.filePath("missing.mid"));
         QTRY_COMPARE(qdbus_cast<QVariantMap>(announced.value("Metadata")), QVariantMap());
     }
 
 private:
-    void call(const QString& method, const QVariantList& args = {}, const QString& interface = kPlayer)
+    QVariant call(const QString& method, const QVariantList& args = {}, const QString& interface = kPlayer)
     {
         auto message = QDBusMessage::createMethodCall("org.mpris.MediaPlayer2.mellowdeck", kPath, interface, method);
         message.setArguments(args);
@@ -114,6 +131,7 @@ private:
         // The window answers on this thread: its events must flow meanwhile.
         if (!QTest::qWaitFor([&] { return pending.isFinished(); }) || pending.isError())
             unanswered << method;
+        return pending.reply().arguments().value(0);
     }
     // File > Open, choosing `path`.
     void open(const QString& path)

@@ -102,31 +102,51 @@ private slots:
         QCOMPARE(rig.lblFileName->text(), chosen);
     }
 
+    // A Cancel changes nothing; the next Open goes through, offering the last piece's folder.
     void cancelChangesNothing()
     {
         Rig rig;
         rig.load(QStringLiteral("/m/a.mid"), md::Mode::Playing, md::kPollMs);
+        rig.dialog->setFileName(QDir::tempPath() + "/a.mid");
         md::mnuFileOpen_Click(rig.c);
         QVERIFY(rig.commands().isEmpty());
         QCOMPARE(rig.mm->mode(), int(md::Mode::Playing));
         QCOMPARE(rig.mm->updateInterval(), md::kPollMs);
         QVERIFY(!rig.mm->wait() && !rig.btnStart->isEnabled());
         QCOMPARE(rig.lblFileName->text(), QStringLiteral("[none]"));
+        rig.dialog->setChooser([](QFileDialog& d) { return std::optional(d.directory().path() + "/b.mid"); });
+        md::mnuFileOpen_Click(rig.c);
+        QCOMPARE(rig.commands(), (QStringList{"close @0", "open " + QDir::tempPath() + "/b.mid @0"}));
     }
 
-    // A file that does not open, and an output that is lost, are said in the label.
+    // A path wider than the framed box keeps its start and its file name in sight, and is
+    // whole in the tooltip; so is the line of a file that did not open, which leaves Start
+    // enabled and gives the reason as the tooltip; and the next piece that opens is shown.
+    void longPathKeepsBothEnds()
+    {
+        Rig rig;
+        rig.lblFileName->setFrameStyle(QFrame::Box);
+        for (int n = 16; n < 24; ++n) {   // however the font falls
+            const bool fails = n % 2 == 0;
+            const QString path = QStringLiteral("/home/%1piece.mid").arg(QStringLiteral("song/").repeated(n / 2));
+            rig.device->failing = {fails ? "open" : ""};
+            rig.choice = path;
+            if (fails)
+                QTest::ignoreMessage(QtWarningMsg, qPrintable("[cannot open] " + path + ": scripted failure"));
+            md::mnuFileOpen_Click(rig.c);
+            const QString shown = rig.lblFileName->text();
+            const QFontMetrics fm = rig.lblFileName->fontMetrics();   // past the frame and a framed box's indent:
+            QVERIFY(fm.horizontalAdvance(shown) <= rig.lblFileName->contentsRect().width() - fm.horizontalAdvance('x') / 2);
+            QVERIFY2(shown.startsWith(fails ? "[cannot open]" : "/home/") && shown.endsWith("piece.mid") && shown.contains(QChar(0x2026)), qPrintable(shown));
+            QCOMPARE(rig.lblFileName->toolTip(), fails ? QStringLiteral("scripted failure") : path);
+            QVERIFY(rig.btnStart->isEnabled());
+        }
+    }
+
+    // An output that is lost is said in the label (a file that does not open: above).
     void labelSaysWhatWentWrong()
     {
         Rig rig;
-        rig.device->failing = {"open"};
-        rig.choice = QStringLiteral("/m/notes.txt");
-        QTest::ignoreMessage(QtWarningMsg, "[cannot open] /m/notes.txt: scripted failure");
-        md::mnuFileOpen_Click(rig.c);
-        QCOMPARE(rig.lblFileName->text(), QStringLiteral("[cannot open] /m/notes.txt"));
-        QCOMPARE(rig.lblFileName->toolTip(), QStringLiteral("scripted failure"));
-        QVERIFY(rig.btnStart->isEnabled());
-
-        rig.device->failing.clear();
         rig.choice = QStringLiteral("/m/a.mid");
         md::mnuFileOpen_Click(rig.c);
         QCOMPARE(rig.lblFileName->text(), QStringLiteral("/m/a.mid"));
@@ -154,10 +174,8 @@ private slots:
         using M = md::Mode;
         QTest::newRow("Start arms") << 0 << off << M::Stopped << "btnStart" << QStringList{} << 55;
         QTest::newRow("Start while armed") << 55 << on << M::Playing << "btnStart" << QStringList{} << 55;
-        QTest::newRow("control's Play arms") << 0 << off << M::Stopped << "PlayClick" << QStringList{} << 55;
         QTest::newRow("Stop while armed") << 55 << on << M::Playing << "btnStop" << stopPrev << 0;
         QTest::newRow("Stop while stopped") << 0 << off << M::Stopped << "btnStop" << stopPrev << 0;
-        QTest::newRow("control's Stop") << 55 << on << M::Playing << "StopClick" << stopPrev << 0;
         QTest::newRow("poll, looping, stopped") << 55 << on << M::Stopped << "poll" << prevPlay << 55;
         QTest::newRow("poll, looping, playing") << 55 << on << M::Playing << "poll" << QStringList{} << 55;
         QTest::newRow("poll, looping, paused") << 55 << on << M::Paused << "poll" << QStringList{} << 55;
@@ -177,20 +195,14 @@ private slots:
         rig.chkLoopSounds->setTristate(true);
         rig.chkLoopSounds->setCheckState(loop);
         rig.load(QStringLiteral("/m/a.mid"), mode, interval);
-        int cancel = 0;
         if (event == "btnStart")
             md::btnStart_Click(rig.c);
         else if (event == "btnStop")
             md::btnStop_Click(rig.c);
-        else if (event == "PlayClick")
-            md::MMControl1_PlayClick(rig.c, cancel);
-        else if (event == "StopClick")
-            md::MMControl1_StopClick(rig.c, cancel);
         else
             md::MMControl1_StatusUpdate(rig.c);
         QCOMPARE(rig.commands(), expected);
         QCOMPARE(rig.mm->updateInterval(), after);
-        QCOMPARE(cancel, 0);
     }
 
     void startAndStopNeedAFileName()
@@ -213,8 +225,6 @@ private slots:
         QTest::newRow("Play") << "Play" << md::Mode::Stopped << 0 << QStringList{"PlayClick", "play @0"};
         QTest::newRow("Play cancelled") << "Play" << md::Mode::Stopped << 1 << QStringList{"PlayClick"};
         QTest::newRow("Stop") << "Stop" << md::Mode::Playing << 0 << QStringList{"StopClick", "stop @0"};
-        QTest::newRow("Next") << "Next" << md::Mode::Stopped << 0 << QStringList{"next @0"};
-        QTest::newRow("Pause") << "Pause" << md::Mode::Playing << 0 << QStringList{"pause @0"};
         QTest::newRow("Back") << "Back" << md::Mode::Stopped << 0 << QStringList{"seek 4000 @0"};
         QTest::newRow("Step") << "Step" << md::Mode::Playing << 0 << QStringList{"seek 6000 @0"};
     }
@@ -270,17 +280,11 @@ private slots:
         QTRY_COMPARE(rig.enabledButtons(), QStringLiteral("Prev Next Play Back Step"));
     }
 
-    void updateIntervalRaisesStatusUpdate()
+    // Start pressed while armed must not put off the next poll. (That the poll runs, and
+    // stops at 0, the window's and the media controls' cases show.)
+    void sameIntervalKeepsThePhase()
     {
         Rig rig;
-        QSignalSpy spy(rig.mm, &MultimediaControl::StatusUpdate);
-        rig.mm->setProperty("UpdateInterval", 20);
-        QTRY_VERIFY(spy.count() >= 3);
-        rig.mm->setUpdateInterval(0);
-        const auto seen = spy.count();
-        QTest::qWait(100);
-        QCOMPARE(spy.count(), seen);
-        // Start pressed while armed must not put off the next poll.
         auto* timer = rig.mm->findChild<QTimer*>(QStringLiteral("StatusTimer"));
         rig.mm->setUpdateInterval(3000);
         QTest::qWait(500);
