@@ -11,7 +11,7 @@ namespace {
 
 // The label keeps the whole line; the window's file name box draws it shortened when it
 // does not fit.
-void showElided(QLabel& label, const QString& text, const QString& toolTip)
+void showLine(QLabel& label, const QString& text, const QString& toolTip)
 {
     label.setText(text);
     label.setToolTip(toolTip);
@@ -57,13 +57,13 @@ void mnuFileOpen_Click(PlayerControls& c)
     c.btnStop.setEnabled(true);
 
     if (opened) {
-        showElided(c.lblFileName, path, aboutPiece(c, path));
+        showLine(c.lblFileName, path, aboutPiece(c, path));
         if (const QString warning = c.MMControl1.soundFontWarning(); !warning.isEmpty())
             qWarning().noquote() << path + QStringLiteral(": ") + warning;
     } else {
         // Say plainly that the file did not load, and why, rather than show it as loaded.
         const QString line = QStringLiteral("[cannot open] ") + path;
-        showElided(c.lblFileName, line, c.MMControl1.errorMessage());
+        showLine(c.lblFileName, line, c.MMControl1.errorMessage());
         qWarning().noquote() << line + QStringLiteral(": ") + c.MMControl1.errorMessage();
     }
 }
@@ -117,11 +117,11 @@ void MMControl1_OutputChanged(PlayerControls& c)
     const QString path = c.MMControl1.fileName();
     const QString why = c.MMControl1.outputError();
     if (why.isEmpty()) {
-        showElided(c.lblFileName, path, aboutPiece(c, path));
+        showLine(c.lblFileName, path, aboutPiece(c, path));
         return;
     }
     const QString line = QStringLiteral("[no audio output] ") + path;
-    showElided(c.lblFileName, line, why);
+    showLine(c.lblFileName, line, why);
     qWarning().noquote() << line + QStringLiteral(": ") + why;
 }
 
@@ -130,14 +130,14 @@ void frmMidiPlayer_DragDrop(PlayerControls& c, const QString& path)
     c.MMControl1.setSoundFont(path);
     if (c.MMControl1.error() != MultimediaControl::NoError) {
         const QString line = QStringLiteral("[cannot open] ") + path;
-        showElided(c.lblFileName, line, c.MMControl1.errorMessage());
+        showLine(c.lblFileName, line, c.MMControl1.errorMessage());
         qWarning().noquote() << line + QStringLiteral(": ") + c.MMControl1.errorMessage();
         return;
     }
     // The box shows the piece again, as Open left it, should it have shown a refusal.
     const QString piece = c.MMControl1.fileName();
     const bool failed = !piece.isEmpty() && c.MMControl1.mode() == static_cast<int>(Mode::NotOpen);
-    showElided(c.lblFileName,
+    showLine(c.lblFileName,
                piece.isEmpty() ? QStringLiteral("[none]") : failed ? QStringLiteral("[cannot open] ") + piece : piece,
                aboutPiece(c, piece));
 }
