@@ -130,9 +130,11 @@ MidiState::Effect MidiState::controller(ChannelState& c, int number, int value)
         return Effect::None;
     case 98:
         // NRPN 120: generator numbers are sent as sums of 100, 1000, 10000 and a remainder.
+        // A sum past the last generator selects none, however many parts follow: it stays
+        // at kGenerators, so a file cannot run it round to a number that indexes the table.
         if (c.cc[99] == 120)
-            c.nrpnSelect += value == 100 ? 100 : value == 101 ? 1000 : value == 102 ? 10000
-                                                                          : value < 100 ? value : 0;
+            c.nrpnSelect = std::min(kGenerators, c.nrpnSelect + (value == 100 ? 100 : value == 101 ? 1000
+                                                                  : value == 102 ? 10000 : value < 100 ? value : 0));
         c.nrpnActive = true;
         c.dataLsbSinceSelect = false;
         return Effect::None;

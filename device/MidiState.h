@@ -43,7 +43,7 @@ struct ChannelState {
 
     // Which parameter the data entry controllers write, as the select controllers left it.
     bool nrpnActive = false;
-    int nrpnSelect = 0;
+    int nrpnSelect = 0;   // NRPN 120: the generator number so far, kGenerators when none
     bool dataLsbSinceSelect = false;
 
     ChannelState() { soundParameters.fill(8192); }

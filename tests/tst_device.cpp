@@ -2,6 +2,8 @@
 // tempo-map times, the end reported, every pass of a loop sounding like the first whatever
 // the piece sets after its notes, nothing left sounding, presets held, failures reported.
 
+#include "MidiFile.h"
+#include "MidiState.h"
 #include "Support.h"
 
 #include <QTest>
@@ -214,6 +216,37 @@ private slots:
         QVERIFY(device.play());
         render(device, 22050);
         QCOMPARE(device.activeVoices(), 0);
+    }
+
+    // A SoundFont generator's number comes as a sum of parts (NRPN 120; CC 98 = 102 adds
+    // 10,000). However many parts a file sends, a data entry writes no generator: the first
+    // row used to run the sum past 2^31 and write 4 GB below the table, the second round to
+    // -2, onto the modulation depth range beside it. The next selection writes as usual.
+    void nrpnSumSelectsNoGenerator_data()
+    {
+        QTest::addColumn<int>("tenThousands");
+        QTest::addColumn<QByteArray>("rest");
+        QTest::newRow("past 2^31") << 214'749 << QByteArray();
+        QTest::newRow("round to -2") << 429'496 << ev(0, {98, 101}).repeated(7) + ev(0, {98, 100}).repeated(2) + ev(0, {98, 94});
+    }
+
+    void nrpnSumSelectsNoGenerator()
+    {
+        QFETCH(int, tenThousands);
+        QFETCH(QByteArray, rest);
+        const QByteArray file = smf(0, 441, {track(ev(0, {0xB0, 99, 120}) + ev(0, {98, 102}).repeated(tenThousands) + rest
+                                                   + ev(0, {98, 0}) + ev(0, {6, 127}) + ev(0, {98, 8}) + ev(0, {6, 32})
+                                                   + noteOn(0, 0, 69))});
+        const md::LoadResult r = md::parseMidi(std::span(reinterpret_cast<const uint8_t*>(file.constData()), std::size_t(file.size())));
+        QVERIFY(r.song);
+        const md::MidiState powerOn;
+        md::MidiState state = powerOn;
+        for (const md::MidiEvent& e : r.song->events)
+            state.fold(e, *r.song, powerOn);
+        const md::ChannelState& c = state.channels[0];
+        QCOMPARE(c.modDepthCents, 50);
+        for (int g = 0; g < md::kGenerators; ++g)
+            QCOMPARE(c.soundParameters[std::size_t(g)], g == 8 ? 32 << 7 : 8192);
     }
 
     // Whatever the piece selects was loaded at open: the audio thread reads no samples, so

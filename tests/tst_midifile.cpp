@@ -112,6 +112,13 @@ private slots:
         QTest::newRow("RIFF not RMID") << "RIFF" + le32(4) + "WAVE" << "not a MIDI file: RIFF file is not RMID";
         QTest::newRow("over 24 hours") << smf(0, 1, {track(ev(0, {0xFF, 0x51, 3, 0xFF, 0xFF, 0xFF}) + noteOn(5200, 0, 60))})
                                        << "piece is longer than 24 hours";
+        // At 1 PPQ and the slowest tempo, 5000 ticks are 23.3 hours and 549,755,846 more
+        // come within 11 s of 2^63 ns: their sum must not run round to a time before zero.
+        const QByteArray slowest = ev(0, {0xFF, 0x51, 3, 0xFF, 0xFF, 0xFF});
+        const QByteArray longest = ev(0x0FFFFFFF, {0xFF, 1, 0});
+        QTest::newRow("tempo map past 2^63 ns") << smf(0, 1, {track(slowest + ev(5000, {0xFF, 0x51, 3, 0xFF, 0xFF, 0xFF})
+                                                                    + longest + longest + noteOn(12'884'936, 0, 60))})
+                                                << "piece is longer than 24 hours";
         QTest::newRow("over 64 MiB") << QByteArray(int(md::kMaxMidiFileBytes) + 1, 'M') << "file is larger than 64 MiB";
     }
 
