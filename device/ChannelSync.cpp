@@ -104,12 +104,6 @@ ChannelSync::Applied ChannelSync::wanted(const MidiState& target, int channel) c
 
 void ChannelSync::sync(const MidiState& target, int ch)
 {
-    const Source source{target.channels[static_cast<std::size_t>(ch)], target.style, target.masterFineTune,
-                        target.masterCoarseTune};
-    std::optional<Source>& synced = synced_[static_cast<std::size_t>(ch)];
-    if (synced == source)
-        return;
-    synced = source;
     const Applied w = wanted(target, ch);
     Applied& a = applied_[static_cast<std::size_t>(ch)];
     if (w.drum != a.drum) {
@@ -181,7 +175,6 @@ void ChannelSync::undoPassedOn()
             fl().fluid_synth_deactivate_tuning(synth_, ch, 0);
             applied_[static_cast<std::size_t>(ch)].tuningBank = -1;
             applied_[static_cast<std::size_t>(ch)].tuningProgram = -1;
-            synced_[static_cast<std::size_t>(ch)].reset();
         }
         tuningPassed_ = false;
     }
@@ -205,7 +198,6 @@ void ChannelSync::releaseAll(MidiState& live)
             fl().fluid_synth_cc(synth_, ch, pedal, 0);
             applied_[static_cast<std::size_t>(ch)].cc[static_cast<std::size_t>(pedal)] = 0;
         }
-        synced_[static_cast<std::size_t>(ch)].reset();
     }
     fl().fluid_synth_all_notes_off(synth_, -1);
 }

@@ -5,7 +5,6 @@
 #include <fluidsynth.h>
 
 #include <array>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -57,22 +56,10 @@ private:
     // The preset a channel in `state` plays, as the SoundFont has it: (bank, program).
     std::pair<int, int> presetOf(const MidiState& state, int channel) const;
 
-    // The part of a MidiState a channel's Applied is made from, as last synced; a channel
-    // whose part is unchanged has nothing to send (a flood of resets costs a comparison
-    // each). Cleared where applied_ is changed otherwise.
-    struct Source {
-        ChannelState channel;
-        BankStyle style;
-        uint16_t masterFineTune;
-        uint8_t masterCoarseTune;
-        bool operator==(const Source&) const = default;
-    };
-
     fluid_synth_t* synth_;
     int soundFont_;
     MidiState powerOn_;
     std::array<Applied, 16> applied_;
-    std::array<std::optional<Source>, 16> synced_;
     std::array<std::array<int, 3>, 16> powerOnModes_{};   // basic channel, mode, value
     bool tuningPassed_ = false;
     bool modePassed_ = false;

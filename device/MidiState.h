@@ -47,7 +47,6 @@ struct ChannelState {
     bool dataLsbSinceSelect = false;
 
     ChannelState() { soundParameters.fill(8192); }
-    bool operator==(const ChannelState&) const = default;
 };
 
 // Everything a piece's messages have set on the synthesizer: each channel, and what

@@ -240,24 +240,6 @@ private slots:
         }
     }
 
-    // A seek takes back what tuning-standard messages set, then puts back each channel's
-    // own tuning, even when the state at the cursor is the one the synthesizer already had:
-    // the second A4 keeps its scale tuning, +50 cents.
-    void seekKeepsTheScaleTuning()
-    {
-        Files files;
-        const QByteArray notes = sysex(0, bytes({0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x49, 64 + 50, 0}))
-            + sysex(0, bytes({0x7E, 0x7F, 8, 0, 0})) + noteOn(0, 0, 69) + noteOff(100, 0, 69) + noteOn(100, 0, 69)
-            + noteOff(100, 0, 69);
-        md::SynthDevice device(offline());
-        QVERIFY(device.open(files.write("s.mid", smf(0, 441, {track(notes, 10)})).toStdString()));
-        QVERIFY(device.play());
-        render(device, 160 * kTick);
-        QVERIFY(device.seek(150 * kTick * 1000 / 44100) && device.play());
-        const std::vector<float> s = render(device, 150 * kTick);
-        QVERIFY(std::abs(pitch(s, 60 * kTick / kRate, 140 * kTick / kRate) - 440.0 * std::exp2(50 / 1200.0)) < 0.5);
-    }
-
     // Whatever the piece selects was loaded at open: the audio thread reads no samples, so
     // a SoundFont that went away after open changes nothing.
     void presetsHeldFromOpen()
