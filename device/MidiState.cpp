@@ -77,7 +77,11 @@ MidiState::Effect MidiState::fold(const MidiEvent& e, const Song& song, const Mi
     if (e.status == 0xF0) {
         if (e.sysex >= song.sysex.size())
             return Effect::None;
-        return sysex(song.sysex[e.sysex], powerOn);
+        // A message that leaves the module as it was (the hundredth reset in a row) has
+        // nothing for the synthesizer, where sixteen channels would be gone through.
+        const MidiState before = *this;
+        const Effect effect = sysex(song.sysex[e.sysex], powerOn);
+        return effect == Effect::Module && *this == before ? Effect::None : effect;
     }
     ChannelState& c = channels[e.status & 0x0F];
     switch (e.status & 0xF0) {
