@@ -77,7 +77,11 @@ MidiState::Effect MidiState::fold(const MidiEvent& e, const Song& song, const Mi
     if (e.status == 0xF0) {
         if (e.sysex >= song.sysex.size())
             return Effect::None;
-        return sysex(song.sysex[e.sysex], powerOn);
+        // A message that leaves the module as it was (the hundredth reset in a row) has
+        // nothing for the synthesizer, where sixteen channels would be gone through.
+        const MidiState before = *this;
+        const Effect effect = sysex(song.sysex[e.sysex], powerOn);
+        return effect == Effect::Module && *this == before ? Effect::None : effect;
     }
     ChannelState& c = channels[e.status & 0x0F];
     switch (e.status & 0xF0) {
@@ -130,9 +134,11 @@ MidiState::Effect MidiState::controller(ChannelState& c, int number, int value)
         return Effect::None;
     case 98:
         // NRPN 120: generator numbers are sent as sums of 100, 1000, 10000 and a remainder.
+        // A sum past the last generator selects none, however many parts follow: it stays
+        // at kGenerators, so a file cannot run it round to a number that indexes the table.
         if (c.cc[99] == 120)
-            c.nrpnSelect += value == 100 ? 100 : value == 101 ? 1000 : value == 102 ? 10000
-                                                                          : value < 100 ? value : 0;
+            c.nrpnSelect = std::min(kGenerators, c.nrpnSelect + (value == 100 ? 100 : value == 101 ? 1000
+                                                                  : value == 102 ? 10000 : value < 100 ? value : 0));
         c.nrpnActive = true;
         c.dataLsbSinceSelect = false;
         return Effect::None;

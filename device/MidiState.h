@@ -43,10 +43,11 @@ struct ChannelState {
 
     // Which parameter the data entry controllers write, as the select controllers left it.
     bool nrpnActive = false;
-    int nrpnSelect = 0;
+    int nrpnSelect = 0;   // NRPN 120: the generator number so far, kGenerators when none
     bool dataLsbSinceSelect = false;
 
     ChannelState() { soundParameters.fill(8192); }
+    bool operator==(const ChannelState&) const = default;
 };
 
 // Everything a piece's messages have set on the synthesizer: each channel, and what
@@ -75,6 +76,8 @@ struct MidiState {
 
     // Folds one event of `song` into the state; a module reset returns to `powerOn`.
     Effect fold(const MidiEvent& event, const Song& song, const MidiState& powerOn);
+
+    bool operator==(const MidiState&) const = default;
 
 private:
     Effect controller(ChannelState& c, int number, int value);

@@ -2,6 +2,8 @@
 // tempo-map times, the end reported, every pass of a loop sounding like the first whatever
 // the piece sets after its notes, nothing left sounding, presets held, failures reported.
 
+#include "MidiFile.h"
+#include "MidiState.h"
 #include "Support.h"
 
 #include <QTest>
@@ -281,6 +283,24 @@ private slots:
         QVERIFY(device.play());
         render(device, 22050);
         QCOMPARE(device.activeVoices(), 0);
+    }
+
+    // NRPN 120 sums a generator's number (CC 98 = 102 adds 10,000): sums past 2^31 or round
+    // to -2 (the modulation depth range beside the table) must select no generator.
+    void nrpnSumSelectsNoGenerator()
+    {
+        const QByteArray part = ev(0, {98, 102});
+        for (const QByteArray& sum : {part.repeated(214'749), part.repeated(429'496) + ev(0, {98, 101}).repeated(7)
+                                                                  + ev(0, {98, 100}).repeated(2) + ev(0, {98, 94})}) {
+            const QByteArray file = smf(0, 441, {track(ev(0, {0xB0, 99, 120}) + sum + ev(0, {98, 0}) + ev(0, {6, 127})
+                                                       + ev(0, {98, 8}) + ev(0, {6, 32}))});   // then generator 8
+            const md::LoadResult r = md::parseMidi(std::span(reinterpret_cast<const uint8_t*>(file.constData()), std::size_t(file.size())));
+            md::MidiState state, powerOn;
+            for (const md::MidiEvent& e : r.song->events)
+                state.fold(e, *r.song, powerOn);
+            const auto& set = state.channels[0].soundParameters;   // generator 8 only
+            QVERIFY(state.channels[0].modDepthCents == 50 && std::count(set.begin(), set.end(), 8192) == md::kGenerators - 1 && set[8] == 32 << 7);
+        }
     }
 
     // Whatever the piece selects was loaded at open: the audio thread reads no samples, so

@@ -119,8 +119,11 @@ private slots:
         QTest::newRow("SMPTE 23") << header(0, 0xE928) + one << "bad MIDI header: unsupported SMPTE rate 23";
         QTest::newRow("no track") << header(0, 96) + "Junk" + be32(2) + "ab" << "no playable track";
         QTest::newRow("RIFF not RMID") << "RIFF" + le32(4) + "WAVE" << "not a MIDI file: RIFF file is not RMID";
-        QTest::newRow("over 24 hours") << smf(0, 1, {track(ev(0, {0xFF, 0x51, 3, 0xFF, 0xFF, 0xFF}) + noteOn(5200, 0, 60))})
-                                       << "piece is longer than 24 hours";
+        // At 1 PPQ and the slowest tempo, 5000 ticks are 23.3 hours; 549,755,846 more, 2^63 ns.
+        const QByteArray slowest = ev(0, {0xFF, 0x51, 3, 0xFF, 0xFF, 0xFF}), longest = ev(0x0FFFFFFF, {0xFF, 1, 0});
+        QTest::newRow("over 24 hours") << smf(0, 1, {track(slowest + noteOn(5200, 0, 60))}) << "piece is longer than 24 hours";
+        QTest::newRow("tempo map past 2^63 ns") << smf(0, 1, {track(slowest + vlq(5000) + slowest.mid(1) + longest + longest + noteOn(12'884'936, 0, 60))})
+                                                << "piece is longer than 24 hours";
         QTest::newRow("over 64 MiB") << QByteArray(int(md::kMaxMidiFileBytes) + 1, 'M') << "file is larger than 64 MiB";
     }
 
