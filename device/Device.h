@@ -32,7 +32,11 @@ public:
     virtual bool next() = 0;              // to the end, stopped there
     virtual bool seek(int64_t ms) = 0;    // to a position (clamped), stopped there
 
+    // The mode the device is in: Stopped as soon as the end of the piece is rendered, when
+    // its output can still place what follows right after that end.
     virtual Mode mode() const = 0;
+    // The mode the listener hears: Playing until the end of the piece is heard.
+    virtual Mode heardMode() const { return mode(); }
     virtual int64_t positionMs() const = 0;
     virtual int64_t lengthMs() const = 0;
     virtual std::string errorMessage() const = 0;   // of the last command that failed

@@ -56,10 +56,15 @@ struct SynthDevice::Impl final : AudioSource {
     Mode mode = Mode::NotOpen;
     bool resetBeforePlay = false;   // channels must be set to the position's state first
     int64_t tailFrames = 0;         // frames still to render after the last voice ended
-    int64_t synthFrames = 0;        // frames the synthesizer has rendered, for its block grid
+    int64_t synthFrames = 0;        // frames rendered for the output
+    int64_t gridSkew = 0;           // frames the synthesizer rendered beyond those, for its block grid
     int eventsThisBlock = 0;        // events sent since the synthesizer last began a block
     int endedAt = -1;               // frame of the last pull at which the piece ended by itself
     bool endedByItself = false;     // stopped at the end with no command since
+    bool rewoundAtEnd = false;      // Prev came after that end, and nothing else since
+    bool alignPass = false;         // the pass now playing follows the end of the last one
+    bool holdingAtEnd = false;      // see AudioSource::holdAtEnd
+    int64_t endFrame = INT64_MAX;   // synthFrames where the piece last ended by itself
     int64_t playedFrom = 0;         // where the cursor was put or play last began
     // The notes begun lately, so that those an output replaces unheard can be taken back.
     struct Onset {
@@ -117,18 +122,39 @@ struct SynthDevice::Impl final : AudioSource {
         channels->syncAll(live);
     }
 
-    // Renders `frames` frames, sending each event at its frame. Returns false when it
-    // rendered nothing because nothing sounds.
-    bool renderLocked(float* left, float* right, int frames)
+    int gridPhase() const { return static_cast<int>((synthFrames + gridSkew) % kSynthBlock); }
+
+    // FluidSynth starts what it is sent on its own 64-frame grid. A pass that follows the
+    // end of the last one mid-block would start up to a block late, so the rest of that
+    // block is rendered and dropped: the notes still releasing skip as much, and the new
+    // pass starts on the frame after the end, its events on the grid as in the first pass.
+    void alignToGrid()
+    {
+        const int rest = (kSynthBlock - gridPhase()) % kSynthBlock;
+        if (rest == 0)
+            return;
+        std::array<float, kSynthBlock> dropped{};
+        float* out[2] = {dropped.data(), dropped.data()};
+        fl().fluid_synth_process(synth, rest, 2, out, 2, out);
+        gridSkew += rest;
+    }
+
+    // Renders `frames` frames, sending each event at its frame; with `stopAtEnd` only up
+    // to the end of the piece, if it ends by itself here. Returns the frames rendered, or
+    // -1 when it rendered nothing because nothing sounds.
+    int renderLocked(float* left, float* right, int frames, bool stopAtEnd)
     {
         const bool playing = mode == Mode::Playing;
         if (!playing) {
             if (fl().fluid_synth_get_active_voice_count(synth) > 0) {
                 tailFrames = static_cast<int64_t>(options.sampleRate * kEffectsTailSeconds);
             } else if (tailFrames <= 0) {
-                return false;   // silence costs nothing while stopped
+                return -1;   // silence costs nothing while stopped
             }
             tailFrames -= frames;
+        } else if (alignPass) {
+            alignToGrid();
+            alignPass = false;
         }
         int done = 0;
         while (done < frames) {
@@ -142,13 +168,16 @@ struct SynthDevice::Impl final : AudioSource {
                     static_cast<std::size_t>(std::max(0, kMaxEventsPerBlock - eventsThisBlock)));
                 if (more) {
                     // The rest waits for the synthesizer's next block.
-                    const int intoBlock = static_cast<int>(synthFrames % kSynthBlock);
+                    const int intoBlock = gridPhase();
                     chunk = std::min(chunk, intoBlock == 0 ? 1 : kSynthBlock - intoBlock);
                 } else if (sequencer.atEnd()) {
                     mode = Mode::Stopped;
                     endedAt = done;
                     endedByItself = true;
+                    endFrame = synthFrames;
                     releaseAll();
+                    if (stopAtEnd)
+                        return done;
                 } else {
                     chunk = static_cast<int>(sequencer.framesUntilNext(chunk));
                 }
@@ -158,7 +187,7 @@ struct SynthDevice::Impl final : AudioSource {
             fl().fluid_synth_process(synth, chunk, 2, out, 2, out);
             // A block began in this chunk if it started on the grid or crossed it: the
             // events sent so far have reached their voices.
-            if (synthFrames % kSynthBlock == 0 || synthFrames % kSynthBlock + chunk > kSynthBlock)
+            if (gridPhase() == 0 || gridPhase() + chunk > kSynthBlock)
                 eventsThisBlock = 0;
             synthFrames += chunk;
             if (mode == Mode::Playing)
@@ -170,14 +199,20 @@ struct SynthDevice::Impl final : AudioSource {
             if (std::all_of(left, left + frames, quiet) && std::all_of(right, right + frames, quiet))
                 tailFrames = 0;   // the effects have died away
         }
-        return true;
+        return frames;
     }
 
     bool pull(float* left, float* right, int frames) override
     {
         std::lock_guard guard(lock);
         endedAt = -1;
-        return synth && renderLocked(left, right, frames);
+        return synth && renderLocked(left, right, frames, holdingAtEnd) >= 0;
+    }
+
+    void holdAtEnd(bool on) override
+    {
+        std::lock_guard guard(lock);
+        holdingAtEnd = on;
     }
 
     int pieceEndedAt() const override
@@ -194,7 +229,9 @@ struct SynthDevice::Impl final : AudioSource {
         silenceNotesSince(synthFrames - frames);
         // Stopped or paused since: go on from what was heard, not from what was rendered.
         if (mode != Mode::Playing && sequencer.loaded()) {
-            const int64_t heard = std::max(playedFrom, sequencer.position() - frames);
+            // Frames rendered after the piece ended held none of it.
+            const int64_t pastEnd = std::clamp<int64_t>(synthFrames - endFrame, 0, frames);
+            const int64_t heard = std::max(playedFrom, sequencer.position() - (frames - pastEnd));
             if (heard < sequencer.position()) {
                 sequencer.seek(heard);
                 resetBeforePlay = true;
@@ -247,7 +284,8 @@ struct SynthDevice::Impl final : AudioSource {
 
     // Around a command that changes what sounds, with `lock` let go (the output's thread
     // may be waiting for it): the output renders nothing while the command changes the
-    // state, then replaces what it has queued.
+    // state, then replaces what it has queued, or, when the command `follows` the end of
+    // the piece, may go on after it.
     struct Discarding {
         explicit Discarding(AudioOutput* o, bool wake = false) : output(o), wakes(wake)
         {
@@ -260,18 +298,40 @@ struct SynthDevice::Impl final : AudioSource {
                 return;
             if (wakes)
                 output->wake();
-            output->discard();
+            if (follows)
+                output->follow();
+            else
+                output->discard();
         }
         Discarding(const Discarding&) = delete;
         Discarding& operator=(const Discarding&) = delete;
         AudioOutput* output;
         bool wakes;
+        bool follows = false;
     };
 
     bool playing()
     {
         std::lock_guard guard(lock);
         return mode == Mode::Playing;
+    }
+
+    // The mode as heard: a piece that ended by itself plays on until its end is heard.
+    Mode heardMode(bool evenIfHolding)
+    {
+        // The mode is asked for regularly while the window runs; that is where a lost
+        // output is noticed.
+        noticeLostOutput();
+        bool ending = false;
+        Mode now = Mode::NotOpen;
+        {
+            std::lock_guard guard(lock);
+            now = mode;
+            ending = endedByItself && (evenIfHolding || !holdingAtEnd);
+        }
+        if (ending && output && std::chrono::steady_clock::now() < output->endHeardAt())
+            return Mode::Playing;
+        return now;
     }
 
     void prepare();
@@ -326,14 +386,17 @@ struct SynthDevice::Impl final : AudioSource {
         return false;
     }
 
-    // Prev, Next and the seek buttons: release what sounds, move the cursor (clamped to
-    // the piece) and stop there; the next Play sets the channels for that position.
-    bool moveTo(int64_t frame)
+    // Prev (`rewind`), Next and the seek buttons: release what sounds, move the cursor
+    // (clamped to the piece) and stop there; the next Play sets the channels for that
+    // position.
+    bool moveTo(int64_t frame, bool rewind = false)
     {
         Discarding discarding(output.get());
         std::lock_guard guard(lock);
         if (mode == Mode::NotOpen)
             return fail("no device is open");
+        // A rewind right after the end restarts a loop: the output may go on after the end.
+        discarding.follows = rewoundAtEnd = rewind && endedByItself;
         releaseAll();
         sequencer.seek(frame);
         playedFrom = sequencer.position();
@@ -455,6 +518,7 @@ bool SynthDevice::close()
     d->mode = Mode::NotOpen;
     d->endedByItself = false;
     d->outputError.clear();
+    d->rewoundAtEnd = false;
     return true;
 }
 
@@ -480,6 +544,9 @@ bool SynthDevice::play()
         return d->fail(std::move(problem));
     if (d->mode == Mode::Playing)
         return true;
+    discarding.follows = d->alignPass = d->rewoundAtEnd;
+    d->rewoundAtEnd = false;
+    d->endFrame = INT64_MAX;
     if (d->resetBeforePlay) {
         d->resetChannelsToCursor();
         d->resetBeforePlay = false;
@@ -498,27 +565,30 @@ bool SynthDevice::stop()
         return d->fail("no device is open");
     d->releaseAll();
     d->mode = Mode::Stopped;
-    d->endedByItself = false;
+    d->endedByItself = d->rewoundAtEnd = false;
     return true;
 }
 
 bool SynthDevice::pause()
 {
-    Impl::Discarding discarding(d->playing() ? d->output.get() : nullptr);
+    // A piece that ended by itself but is still heard pauses there too: the output's
+    // discard takes back what was not heard, and Play goes on from what was.
+    const bool heard = heardMode() == Mode::Playing;
+    Impl::Discarding discarding(heard ? d->output.get() : nullptr);
     std::lock_guard guard(d->lock);
     if (d->mode == Mode::NotOpen)
         return d->fail("no device is open");
-    if (d->mode == Mode::Playing) {
+    if (d->mode == Mode::Playing || (heard && d->endedByItself)) {
         d->releaseAll();
         d->mode = Mode::Paused;
     }
-    d->endedByItself = false;
+    d->endedByItself = d->rewoundAtEnd = false;
     return true;
 }
 
 bool SynthDevice::prev()
 {
-    return d->moveTo(0);
+    return d->moveTo(0, true);
 }
 
 bool SynthDevice::next()
@@ -534,20 +604,14 @@ bool SynthDevice::seek(int64_t ms)
 
 Mode SynthDevice::mode() const
 {
-    // The mode is asked for regularly while the window runs; that is where a lost output
-    // is noticed.
-    d->noticeLostOutput();
-    bool ending = false;
-    Mode mode = Mode::NotOpen;
-    {
-        std::lock_guard guard(d->lock);
-        mode = d->mode;
-        ending = d->endedByItself;
-    }
-    // A piece that ended by itself plays on until its end is heard.
-    if (ending && d->output && std::chrono::steady_clock::now() < d->output->endHeardAt())
-        return Mode::Playing;
-    return mode;
+    // An output that holds at the end waits there for the next pass: the end is told at
+    // once, so that a loop's restart reaches it while the end is still queued.
+    return d->heardMode(false);
+}
+
+Mode SynthDevice::heardMode() const
+{
+    return d->heardMode(true);
 }
 
 int64_t SynthDevice::positionMs() const
@@ -572,12 +636,15 @@ std::string SynthDevice::outputError() const
     return d->outputError;
 }
 
-void SynthDevice::render(float* left, float* right, int frames)
+int SynthDevice::render(float* left, float* right, int frames, bool stopAtEnd)
 {
     std::fill(left, left + frames, 0.0f);
     std::fill(right, right + frames, 0.0f);
     (void)d->soundFontError();
-    d->pull(left, right, frames);
+    std::lock_guard guard(d->lock);
+    d->endedAt = -1;
+    const int rendered = d->synth ? d->renderLocked(left, right, frames, stopAtEnd) : -1;
+    return rendered < 0 ? frames : rendered;   // silence, all of it
 }
 
 double SynthDevice::sampleRate() const

@@ -53,14 +53,17 @@ public:
     bool seek(int64_t ms) override;
 
     Mode mode() const override;
+    Mode heardMode() const override;
     int64_t positionMs() const override;
     int64_t lengthMs() const override;
     std::string errorMessage() const override;
     std::string outputError() const override;
 
     // Renders the next `frames` frames into two planar buffers (offline use; with a
-    // realtime output the audio callback does this).
-    void render(float* left, float* right, int frames);
+    // realtime output the audio callback does this). Returns how many it rendered: all of
+    // them, or with `stopAtEnd` those up to the frame at which the piece ends by itself
+    // (the rest stay zero, and the next call renders on from there).
+    int render(float* left, float* right, int frames, bool stopAtEnd = false);
 
     double sampleRate() const;
     int64_t positionFrames() const;

@@ -23,7 +23,7 @@ PlayerAdaptor::PlayerAdaptor(QObject* object, md::PlayerControls& controls, cons
 
 void PlayerAdaptor::PlayPause()
 {
-    if (c.MMControl1.mode() == static_cast<int>(md::Mode::Playing))
+    if (c.MMControl1.heardMode() == static_cast<int>(md::Mode::Playing))
         Pause();
     else
         Play();
@@ -62,7 +62,8 @@ void PlayerAdaptor::OpenUri(const QString&, const QDBusMessage& call)
 
 QString PlayerAdaptor::playbackStatus() const
 {
-    switch (static_cast<md::Mode>(c.MMControl1.mode())) {
+    // What is heard: a piece plays on until its end is heard.
+    switch (static_cast<md::Mode>(c.MMControl1.heardMode())) {
     case md::Mode::Playing: return QStringLiteral("Playing");
     case md::Mode::Paused: return QStringLiteral("Paused");
     default: return QStringLiteral("Stopped");

@@ -161,6 +161,11 @@ int MultimediaControl::mode() const
     return static_cast<int>(m_device ? m_device->mode() : Mode::NotOpen);
 }
 
+int MultimediaControl::heardMode() const
+{
+    return static_cast<int>(m_device ? m_device->heardMode() : Mode::NotOpen);
+}
+
 void MultimediaControl::fail(ErrorCode code, const QString& message)
 {
     m_error = code;
@@ -258,7 +263,7 @@ void MultimediaControl::buttonClicked(Button which)
 
 void MultimediaControl::refreshButtons()
 {
-    const auto m = static_cast<Mode>(mode());
+    const auto m = static_cast<Mode>(heardMode());
     const bool open = m != Mode::NotOpen;
     const bool playing = m == Mode::Playing;
     const bool canPlay = m == Mode::Stopped || m == Mode::Paused || m == Mode::Open;

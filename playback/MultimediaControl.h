@@ -71,6 +71,9 @@ public:
     void setWait(bool wait) { m_wait = wait; }
 
     int mode() const;
+    // The mode the listener hears: Playing until the end of the piece is heard, though
+    // Mode may say Stopped as soon as it is rendered. The buttons and ModeChange show this.
+    int heardMode() const;
 
     // Milliseconds from the beginning of the piece, and its length; 0 with no device.
     qint64 position() const { return m_device ? m_device->positionMs() : 0; }

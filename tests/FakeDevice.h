@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ public:
     std::shared_ptr<Log> log = std::make_shared<Log>();
     std::set<std::string> failing;   // commands ("open", "play"...) that fail
     md::Mode currentMode = md::Mode::NotOpen;
+    std::optional<md::Mode> heard;   // what heardMode() says until the next command, if not the mode
     int64_t position = 0, length = 10000;
     std::string output;              // what outputError() says
     // Called with each log entry as it is made, to note the state of the control then.
@@ -37,6 +39,7 @@ public:
         return act("seek " + std::to_string(ms), md::Mode::Stopped, std::clamp<int64_t>(ms, 0, length));
     }
     md::Mode mode() const override { return currentMode; }
+    md::Mode heardMode() const override { return heard.value_or(currentMode); }
     int64_t positionMs() const override { return position; }
     int64_t lengthMs() const override { return length; }
     std::string errorMessage() const override { return m_error; }
@@ -46,6 +49,7 @@ private:
     bool act(const std::string& entry, md::Mode next, int64_t at)
     {
         log->push_back(entry);
+        heard.reset();
         if (onCommand)
             onCommand(log->back());
         const std::string name = entry.substr(0, entry.find(' '));

@@ -41,6 +41,29 @@ std::vector<float> playThrough(md::SynthDevice& device)
     return out;
 }
 
+// An output that queues audio and logs what the device tells it: d discard, f follow. The
+// end of a piece is never heard in time.
+struct Queue : md::AudioOutput {
+    std::string log;
+    void discard() override { log += 'd'; }
+    void follow() override { log += 'f'; }
+    std::chrono::steady_clock::time_point endHeardAt() const override { return std::chrono::steady_clock::time_point::max(); }
+    std::string lost() const override { return {}; }
+};
+
+// A device playing through a Queue, with `queue` and what it pulls from set at open.
+md::SynthOptions queued(Queue*& queue, md::AudioSource*& source)
+{
+    md::SynthOptions options = offline();
+    options.realtime = true;
+    options.output = [&queue, &source](md::AudioSource& s, std::string&) -> std::unique_ptr<md::AudioOutput> {
+        source = &s;
+        auto made = std::make_unique<Queue>();
+        queue = made.get();
+        return made;
+    };
+    return options;
+}
 
 } // namespace
 
@@ -127,6 +150,59 @@ private slots:
         }
     }
 
+    void loopsWithoutASeam_data()
+    {
+        QTest::addColumn<bool>("output");
+        QTest::newRow("offline") << false;
+        QTest::newRow("output holding at the end") << true;
+    }
+
+    // Looped as mellowdeck-render --loop does, or through an output that holds at the end
+    // (told of it at once, though it is not heard yet, it keeps what it queued for the
+    // restart alone): each pass starts on the frame after the last one ended, though that is
+    // mid-block for FluidSynth, and a note released at the end rings on into the next pass.
+    void loopsWithoutASeam()
+    {
+        QFETCH(bool, output);
+        Files files;
+        // A4 on the left for 100 ms from 0; on the right (pan and release set as SoundFont
+        // parameters) E5 with a half-second release, held to the End of Track at 66150 frames,
+        // 38 frames into a block.
+        const auto cc = [](int ch, int n, int v) { return ev(0, {0xB0 | ch, n, v}); };
+        const QByteArray notes = cc(0, 10, 0) + cc(1, 99, 120) + cc(1, 98, 17) + cc(1, 6, 127) + cc(1, 98, 38) + cc(1, 6, 106)
+            + noteOn(0, 0, 69) + noteOff(88, 0, 69) + noteOn(500, 1, 76) + noteOff(735, 1, 76);
+        md::AudioSource* source = nullptr;
+        Queue* queue = nullptr;
+        md::SynthDevice device(output ? queued(queue, source) : offline());
+        QVERIFY(device.open(files.write("loop.mid", smf(0, 441, {track(notes)})).toStdString()));
+        const int64_t length = device.lengthFrames();
+        QCOMPARE(length, 66150);
+        if (output)
+            source->holdAtEnd(true);
+        std::vector<float> left, right;
+        for (int pass = 0; pass < 4; ++pass) {
+            QVERIFY(device.prev() && device.play());
+            while (device.mode() == Mode::Playing && left.size() < 5 * std::size_t(length)) {
+                float l[kBlock]{}, r[kBlock]{};
+                const int n = output ? (source->pull(l, r, kBlock), source->pieceEndedAt() < 0 ? kBlock : source->pieceEndedAt())
+                                     : device.render(l, r, kBlock, pass < 3);
+                QVERIFY(std::all_of(l + n, l + kBlock, [](float v) { return v == 0; }));   // nothing past the end
+                left.insert(left.end(), l, l + n);
+                right.insert(right.end(), r, r + n);
+            }
+        }
+        for (int64_t k = 1; k < 4; ++k) {
+            const auto at = std::size_t(k * length);
+            const auto onset = std::find_if(left.begin() + at - 100, left.end(), [](float v) { return v > 1e-6f; }) - left.begin();
+            QCOMPARE(onset, ptrdiff_t(at + 1));   // the sine's first sample is 0
+            QVERIFY2(peak(right, at + 4400, at + 4500) > 0.1f * peak(right, at - 100, at), qPrintable(QString::number(k)));
+        }
+        if (output) {   // the first Prev and Play replace what was queued; Stop always does
+            QVERIFY(device.stop() && device.prev() && device.play());
+            QCOMPARE(QString::fromStdString(queue->log), "ddffffffddd");
+        }
+    }
+
     void nothingSoundsAfter_data()
     {
         QTest::addColumn<QString>("command");
@@ -164,33 +240,32 @@ private slots:
 
     // An output that queues audio rewrites what was not yet heard when a command comes. A
     // note begun there must not sound after Stop or Pause, and Play goes on from what was
-    // heard, not from what was rendered.
+    // heard, not from what was rendered; also when the end of the piece was rendered, 500
+    // frames ago, but is not heard yet.
     void unheardAudioIsTakenBack()
     {
-        struct Queue : md::AudioOutput {
-            std::string lost() const override { return {}; }
-        };
         Files files;
-        // A4 heard; E5 begins at frame 4000, after the 3000 frames that the output replaces.
+        // A4 heard; E5 begins at frame 4000, after the 3000 frames that the output replaces,
+        // and sounds to the end at 20000.
         const QByteArray notes = noteOn(0, 0, 69) + noteOff(20, 0, 69) + noteOn(60, 1, 76) + noteOff(320, 1, 76);
         const std::string file = files.write("u.mid", smf(0, 441, {track(notes)})).toStdString();
-        for (bool pause : {false, true}) {
+        for (int pause : {0, 1, 2}) {
             md::AudioSource* source = nullptr;
-            md::SynthOptions options = offline();
-            options.realtime = true;
-            options.output = [&](md::AudioSource& s, std::string&) -> std::unique_ptr<md::AudioOutput> {
-                source = &s;
-                return std::make_unique<Queue>();
-            };
-            md::SynthDevice device(options);
+            Queue* queue = nullptr;
+            md::SynthDevice device(queued(queue, source));
             QVERIFY(device.open(file) && device.play());
-            render(device, 6000);
+            render(device, pause == 2 ? 20500 : 6000);
+            QCOMPARE(device.mode(), Mode::Playing);   // the end is not heard yet
+            queue->log.clear();
             QVERIFY(pause ? device.pause() : device.stop());
+            QCOMPARE(QString::fromStdString(queue->log), "d");
             source->unheard(3000);
             QVERIFY(peak(render(device, 2048), 256) < 1e-4f);   // what the output writes instead
-            QCOMPARE(device.positionFrames(), 3000);
+            QCOMPARE(device.mode(), pause ? Mode::Paused : Mode::Stopped);
+            QCOMPARE(device.positionFrames(), pause == 2 ? 17500 : 3000);
             QVERIFY(device.play());
-            QVERIFY(peak(render(device, 2048), 1100) > 0.05f);   // E5 again, 1000 frames on
+            if (pause < 2)
+                QVERIFY(peak(render(device, 2048), 1100) > 0.05f);   // E5 again, 1000 frames on
         }
     }
 

@@ -44,7 +44,8 @@ private slots:
 
     // Play arming the poll with nothing open, or sounding at once instead of through Start's
     // poll; CanPlay, or PlaybackStatus, not following the window or not announced; PlayPause
-    // not pausing; Stop not disarming or not rewinding; Quit not being File > Exit.
+    // not pausing (also a piece rendered to its end but still heard); Stop not disarming or not
+    // rewinding; Quit not being File > Exit.
     void transportRunsTheWindowsHandlers()
     {
         auto* mm = window->findChild<md::MultimediaControl*>("MMControl1");
@@ -57,6 +58,8 @@ private slots:
         QCOMPARE(*fake->log, FakeDevice::Log{"open /music/a.mid"});
         emit mm->StatusUpdate();
         QTRY_COMPARE(announced.value("PlaybackStatus"), QVariant("Playing"));
+        fake->currentMode = md::Mode::Stopped;   // the end is rendered, not yet heard
+        fake->heard = md::Mode::Playing;
         call("PlayPause");
         QTRY_COMPARE(announced.value("PlaybackStatus"), QVariant("Paused"));
         call("Stop");

@@ -262,7 +262,11 @@ private slots:
         rig.mm->setCommand(command);
         QCOMPARE(rig.enabledButtons(), enabled);
         rig.mm->setCommand(QStringLiteral("Play"));
-        rig.device->currentMode = md::Mode::Stopped;   // the piece ran out by itself
+        rig.device->currentMode = md::Mode::Stopped;   // the piece ran out by itself,
+        rig.device->heard = md::Mode::Playing;         // but its end is not heard yet
+        QTest::qWait(300);
+        QCOMPARE(rig.enabledButtons(), QStringLiteral("Prev Next Pause Back Step Stop"));
+        rig.device->heard.reset();
         QTRY_COMPARE(rig.enabledButtons(), QStringLiteral("Prev Next Play Back Step"));
     }
 

@@ -1,8 +1,9 @@
 // mellowdeck-render [--soundfont F] [--seconds S] [--loop N] IN OUT.wav
 //
 // Renders offline, as fast as the machine allows, what the player plays for IN. With
-// --loop N the piece plays N times, each restart issued the moment the device reports
-// the end, as the looping player does. Exits 2 when IN cannot be opened.
+// --loop N the piece plays N times, each pass on the frame after the last one ended (the
+// device stops rendering there until it is restarted, as the looping player's own output
+// does), the notes still releasing ringing on into it. Exits 2 when IN cannot be opened.
 
 #include "SynthDevice.h"
 #include "WavWriter.h"
@@ -100,8 +101,8 @@ int main(int argc, char** argv)
                 total = std::min(total, done + tail);
             }
         }
-        const int n = static_cast<int>(std::min<int64_t>(kBlock, total - done));
-        device.render(left, right, n);
+        const int n = device.render(left, right, static_cast<int>(std::min<int64_t>(kBlock, total - done)),
+                                    plays < loops);
         wav.write(left, right, n);
         done += n;
     }
