@@ -34,6 +34,9 @@ constexpr double kGuardMs = 10;
 constexpr double kFadeMs = 6;
 // What is written before a stream starts when how far its sink reads ahead is not known yet.
 constexpr double kStartMs = 400;
+// How long a stream about to start waits for the device to follow on from an end it would
+// otherwise read past at once: more than one of the window's polls.
+constexpr auto kFollowWait = 80ms;
 // A piece held at its end goes on with its release this long before the sink would run out.
 constexpr auto kEndMargin = 20ms;
 // Until the server has said where it plays, the end of a piece counts as heard this long
@@ -156,6 +159,7 @@ private:
     {
         m_feed = Feed::Placing;
         m_place = kind;
+        m_startWaited = false;
         m_followed = m_woken = false;
         m_stream.clearAlarm();
         m_stream.fill(false);
@@ -171,6 +175,8 @@ private:
         m_followed = m_woken = false;
         m_stream.clearAlarm();
         m_feed = Feed::Pulling;
+        if (m_sleeping)
+            startStream();
         m_stream.fill(true);
     }
 
@@ -203,7 +209,7 @@ private:
         m_timeline.report(report);
         if (m_end >= 0) {
             m_endHeard.store(m_timeline.heardAt(m_end).time_since_epoch().count(), std::memory_order_relaxed);
-            if (m_feed == Feed::AtEnd)
+            if (m_feed == Feed::AtEnd && !m_sleeping)
                 m_stream.setAlarm(m_timeline.lastMomentFor(m_end, kEndMargin));
             m_end = -1;
         }
@@ -244,6 +250,8 @@ private:
             return;
         m_followed = m_woken = false;
         m_feed = Feed::Pulling;
+        if (m_sleeping)
+            startStream();
         m_stream.fill(true);
     }
 
@@ -283,25 +291,42 @@ private:
         if (kind == Place::Resume) {
             // Asleep, the stream played out all it had: the new sound starts where the server
             // reads next.
-            // A sink that reads far ahead (a pipe, a Bluetooth headset) takes that much at once
-            // when it starts: it is all there before the stream does, or the sink would play
-            // silence in the middle of it. Until a report has shown how far, kStartMs.
-            m_sleeping = false;
             rewrite(last.readIndex);
-            const int64_t until = last.readIndex
-                + (m_timeline.ahead() > 0 ? m_timeline.ahead() + frames(kRequestMs) : frames(kStartMs));
-            while (m_timeline.written() < until && m_feed == Feed::Pulling
-                   && pullSlice(int(std::min<int64_t>(kSlice, until - m_timeline.written())))) {
-            }
-            applyCork();
-        } else if (const int64_t at = m_timeline.newSoundAt(); at < written) {
+            startStream();
+        } else if (const int64_t at = m_sleeping ? last.readIndex : m_timeline.newSoundAt(); at < written) {
+            // (A stream that has not started yet has played nothing of what it holds.)
             m_source.unheard(written - at);
             rewrite(at);
+            if (m_sleeping && m_feed != Feed::Silent)
+                startStream();
         } else if (written < last.readIndex) {
             m_timeline.wrote(at, 0);   // the stream ran dry: what is written next is in time
         }
         if (m_feed == Feed::Pulling)
             m_stream.fill(true);
+    }
+
+    // Starts a sleeping stream. A sink that reads far ahead (a pipe, a Bluetooth headset)
+    // takes that much at once when it starts: it is all written first, or the sink would play
+    // silence in the middle of it (until a report has shown how far, kStartMs). When the piece
+    // ends within that, the sink would read past the end at once: the stream waits for the
+    // device to follow on, at most kFollowWait.
+    void startStream()
+    {
+        const int64_t until = m_timeline.last().readIndex
+            + (m_timeline.ahead() > 0 ? m_timeline.ahead() + frames(kRequestMs) : frames(kStartMs));
+        while (m_timeline.written() < until && m_feed == Feed::Pulling
+               && pullSlice(int(std::min<int64_t>(kSlice, until - m_timeline.written())))) {
+        }
+        if (m_feed == Feed::AtEnd && !m_startWaited
+            && m_timeline.lastMomentFor(m_timeline.written(), kEndMargin) < Clock::now()) {
+            m_startWaited = true;
+            m_stream.setAlarm(Clock::now() + kFollowWait);
+            return;
+        }
+        m_startWaited = false;
+        m_sleeping = false;
+        applyCork();
     }
 
     struct Rendered {
@@ -384,6 +409,7 @@ private:
     bool m_followed = false;      // at the end: the device followed on...
     bool m_woken = false;         // ...and woke the output
     bool m_sleeping = true;       // corked for want of sound
+    bool m_startWaited = false;   // starting, it waited for the device to follow on
     bool m_policyCork = false;    // corked at the server's request
     int64_t m_end = -1;           // where a piece ended, until the server says when it is heard
     Clock::time_point m_lastAsked{};
