@@ -316,8 +316,9 @@ struct SynthDevice::Impl final : AudioSource {
         return mode == Mode::Playing;
     }
 
-    // The mode as heard: a piece that ended by itself plays on until its end is heard.
-    Mode heardMode(bool evenIfHolding)
+    // The mode, or `asHeard`: a piece that ended by itself plays on until its end is heard.
+    // An output that holds at the end is told the end at once, unless `asHeard`.
+    Mode shownMode(bool asHeard)
     {
         // The mode is asked for regularly while the window runs; that is where a lost
         // output is noticed.
@@ -327,7 +328,7 @@ struct SynthDevice::Impl final : AudioSource {
         {
             std::lock_guard guard(lock);
             now = mode;
-            ending = endedByItself && (evenIfHolding || !holdingAtEnd);
+            ending = endedByItself && (asHeard || !holdingAtEnd);
         }
         if (ending && output && std::chrono::steady_clock::now() < output->endHeardAt())
             return Mode::Playing;
@@ -517,9 +518,8 @@ bool SynthDevice::close()
     old = d->sequencer.song();
     d->sequencer.clear();
     d->mode = Mode::NotOpen;
-    d->endedByItself = false;
+    d->endedByItself = d->rewoundAtEnd = false;
     d->outputError.clear();
-    d->rewoundAtEnd = false;
     return true;
 }
 
@@ -607,12 +607,12 @@ Mode SynthDevice::mode() const
 {
     // An output that holds at the end waits there for the next pass: the end is told at
     // once, so that a loop's restart reaches it while the end is still queued.
-    return d->heardMode(false);
+    return d->shownMode(false);
 }
 
 Mode SynthDevice::heardMode() const
 {
-    return d->heardMode(true);
+    return d->shownMode(true);
 }
 
 int64_t SynthDevice::positionMs() const

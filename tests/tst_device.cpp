@@ -58,9 +58,7 @@ md::SynthOptions queued(Queue*& queue, md::AudioSource*& source)
     options.realtime = true;
     options.output = [&queue, &source](md::AudioSource& s, std::string&) -> std::unique_ptr<md::AudioOutput> {
         source = &s;
-        auto made = std::make_unique<Queue>();
-        queue = made.get();
-        return made;
+        return std::unique_ptr<md::AudioOutput>(queue = new Queue);
     };
     return options;
 }
@@ -157,17 +155,15 @@ private slots:
         QTest::newRow("output holding at the end") << true;
     }
 
-    // Looped as mellowdeck-render --loop does, or through an output that holds at the end
-    // (told of it at once, though it is not heard yet, it keeps what it queued for the
-    // restart alone): each pass starts on the frame after the last one ended, though that is
-    // mid-block for FluidSynth, and a note released at the end rings on into the next pass.
+    // Looped as mellowdeck-render --loop does, or through an output that holds at the end (told
+    // of it at once, it keeps what it queued for the restart alone): each pass starts on the
+    // frame after the end, mid-block for FluidSynth, and the notes released there ring on.
     void loopsWithoutASeam()
     {
         QFETCH(bool, output);
         Files files;
-        // A4 on the left for 100 ms from 0; on the right (pan and release set as SoundFont
-        // parameters) E5 with a half-second release, held to the End of Track at 66150 frames,
-        // 38 frames into a block.
+        // A4 on the left for 100 ms from 0; E5 on the right (pan and a half-second release set
+        // as SoundFont parameters) held to the End of Track at 66150 frames.
         const auto cc = [](int ch, int n, int v) { return ev(0, {0xB0 | ch, n, v}); };
         const QByteArray notes = cc(0, 10, 0) + cc(1, 99, 120) + cc(1, 98, 17) + cc(1, 6, 127) + cc(1, 98, 38) + cc(1, 6, 106)
             + noteOn(0, 0, 69) + noteOff(88, 0, 69) + noteOn(500, 1, 76) + noteOff(735, 1, 76);
@@ -240,13 +236,11 @@ private slots:
 
     // An output that queues audio rewrites what was not yet heard when a command comes. A
     // note begun there must not sound after Stop or Pause, and Play goes on from what was
-    // heard, not from what was rendered; also when the end of the piece was rendered, 500
-    // frames ago, but is not heard yet.
+    // heard, not from what was rendered; also when the end was rendered but is not heard yet.
     void unheardAudioIsTakenBack()
     {
         Files files;
-        // A4 heard; E5 begins at frame 4000, after the 3000 frames that the output replaces,
-        // and sounds to the end at 20000.
+        // A4 heard; E5 from frame 4000, after the 3000 frames that the output replaces, to the end.
         const QByteArray notes = noteOn(0, 0, 69) + noteOff(20, 0, 69) + noteOn(60, 1, 76) + noteOff(320, 1, 76);
         const std::string file = files.write("u.mid", smf(0, 441, {track(notes)})).toStdString();
         for (int pause : {0, 1, 2}) {
