@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The end-to-end tests' piece, recording and listening, on the standard library. Commands:
-piece OUT.mid; record WORK (the null sink `cap` into WORK/capture.raw, s16le stereo, and .ts); pixels
-X Y W H (a digest of the screen there); check WORK [EVENTS]: what was heard against WORK/EVENTS, lines
-of "<label> <checks joined by +: start once loop again stop> <wall time>"; prints figures last."""
+piece OUT.mid, run OUT.mid; record WORK [SINK] (the sink `cap` into WORK/capture.raw, s16le stereo, and
+.ts); pixels X Y W H (a digest of the screen there); check WORK [EVENTS]: what was heard against
+WORK/EVENTS, lines of "<label> <checks joined by +: start once loop again stop> <wall time>"; notes WORK
+[EVENTS]: the run heard note by note against them; each prints figures last."""
 import array, bisect, collections, ctypes, json, math, os, signal, subprocess, sys, time
 
 RATE, WIN, PIECE_S = 44100, 220, 1.5   # 5 ms windows; the piece: a loud high note at 0, softer to 1.2 s

@@ -1,5 +1,5 @@
 # Sourced by player.sh and bench/: the player on a virtual display, with a session bus and a sound
-# server of its own whose null sink `cap` is recorded; what it starts ends, newest first, on exit.
+# server of its own whose sink `cap` ($MD_SINK) is recorded; what it starts ends, newest first, on exit.
 #   md_session_begin; md_launch CMD...; md_open_file PATH; md_menu ITEM; md_label (pixels' digest)
 #   md_click NAME [LABEL CHECKS]; md_event LABEL CHECKS: "LABEL CHECKS <now>" to $md_events (analyse.py)
 md_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
