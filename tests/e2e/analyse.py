@@ -100,7 +100,7 @@ def levels(work):
 
 def tones(work):
     """Each pure tone heard, as [first frame, key, frames, wall time of its start]: a run of 4 ms windows whose
-    peak passes a quarter of the loudest, begun at its first sample above 1/16 of that."""
+    peak passes a quarter of the loudest, begun at its first sample above 1/16 of that, its key by its period."""
     s, (wall, end) = samples(work)[0::2], clock(work)
     W, top = 176, max(max(s), -min(s))
     out, i = [], 0
@@ -112,8 +112,8 @@ def tones(work):
         j = next(k for k in range(i, len(loud)) if not loud[k])
         a = next(k for k in range(max(0, (i - 1) * W), j * W) if abs(s[k]) > top / 16)
         b = next(k for k in range(j * W + W, a, -1) if k < len(s) and abs(s[k]) > top / 16)
-        zc = [k for k in range(a, b) if (s[k] < 0) != (s[k + 1] < 0)]
-        f = (len(zc) - 1) / 2 / ((zc[-1] - zc[0]) / RATE) if len(zc) > 2 else 1
+        up = [k for k in range(a, b) if s[k] < 0 <= s[k + 1]]   # the median period: a fade's glitch counts once
+        f = RATE / sorted(y - x for x, y in zip(up, up[1:]))[len(up) // 2 - 1] if len(up) > 2 else 1
         out.append([a, round(69 + 12 * math.log2(f / 440)), b - a, wall(a)])
         i = j
     return out
@@ -128,7 +128,7 @@ def notes(work, events="events"):
     tn = [t for t in tones(work) if t[3] >= ev[0][2] - 0.05 and t[2] >= RATE // 300]   # not a click
     successor = lambda k: k in RUN_KEYS and RUN_KEYS[(RUN_KEYS.index(k) + 1) % len(RUN_KEYS)]
     for x, y in zip(tn, tn[1:]):   # a note a command cut within 50 ms is too short for its pitch to be read exactly
-        if y[2] < RATE // 125 or y[2] < RATE // 20 and abs(y[1] - successor(x[1])) <= 2:
+        if y[2] < RATE // 50 or y[2] < RATE // 20 and abs(y[1] - successor(x[1])) <= 2:
             y[1] = successor(x[1])
     fails, restarts, latency = [], [], []
     fail = lambda what: fails.append(what) or print("  FAIL  " + what)
