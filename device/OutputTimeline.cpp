@@ -71,8 +71,11 @@ OutputTimeline::Clock::time_point OutputTimeline::lastMomentFor(int64_t frame, C
 
 int64_t OutputTimeline::aheadAtMost() const
 {
-    // A few reports show how far the sink reads ahead; until then, what it was asked for.
-    return m_seen >= kSeenEnough ? m_ahead : std::max(m_ahead, m_expectedAhead);
+    // A few reports show how far the sink reads ahead; until then, what it was asked for. A
+    // sink that reads in pieces (a pipe's) may take one more just after a report: a sixteenth
+    // more than seen.
+    const int64_t seen = m_ahead + m_ahead / 16;
+    return m_seen >= kSeenEnough ? seen : std::max(seen, m_expectedAhead);
 }
 
 std::optional<int64_t> OutputTimeline::probeFrom() const

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 namespace md {
@@ -129,6 +130,9 @@ public:
             m_stream.unlock();
             return;
         }
+        // Too late to go on from the end: the release was written after it. The new sound
+        // still begins no earlier than the end, which is heard whole.
+        m_notBefore = m_lastEnd;
         m_stream.unlock();
         discard();
     }
@@ -285,15 +289,20 @@ private:
     {
         const Place kind = m_place;
         m_place = Place::None;
+        const int64_t notBefore = std::exchange(m_notBefore, -1);
         m_feed = Feed::Pulling;
         const ServerReport& last = m_timeline.last();
         const int64_t written = m_timeline.written();
         if (kind == Place::Resume) {
             // Asleep, the stream played out all it had: the new sound starts where the server
-            // reads next.
-            rewrite(last.readIndex);
+            // reads next, after as much silence as its sink holds: a sink that takes back does
+            // so when a stream starts, and the first of it would be lost.
+            std::fill_n(m_out.begin(), size_t(kSlice) * kChannels, 0.0f);
+            write(last.readIndex, int(std::clamp<int64_t>(last.sinkDelay, 0, kSlice)));
+            rewrite(m_timeline.written());
             startStream();
-        } else if (const int64_t at = m_sleeping ? last.readIndex : m_timeline.newSoundAt(); at < written) {
+        } else if (const int64_t at = std::max(notBefore, m_sleeping ? last.readIndex : m_timeline.newSoundAt());
+                   at < written) {
             // (A stream that has not started yet has played nothing of what it holds.)
             m_source.unheard(written - at);
             rewrite(at);
@@ -344,7 +353,7 @@ private:
             // The piece ended by itself: hold there until the device follows on or the last
             // moment to go on with the release comes.
             got = {true, end};
-            m_end = at + end;
+            m_end = m_lastEnd = at + end;
             m_feed = Feed::AtEnd;
             m_followed = m_woken = false;
             m_endHeard.store((Clock::now() + kEndHeardAtMost).time_since_epoch().count(), std::memory_order_relaxed);
@@ -412,6 +421,8 @@ private:
     bool m_startWaited = false;   // starting, it waited for the device to follow on
     bool m_policyCork = false;    // corked at the server's request
     int64_t m_end = -1;           // where a piece ended, until the server says when it is heard
+    int64_t m_lastEnd = -1;       // where the piece last ended by itself
+    int64_t m_notBefore = -1;     // where the placing under way may begin at the earliest
     Clock::time_point m_lastAsked{};
     std::vector<float> m_ring;    // what was written, interleaved, by frame modulo its size
     std::vector<float> m_left, m_right, m_out;
