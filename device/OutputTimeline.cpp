@@ -12,13 +12,15 @@ namespace {
 // take back. A sink that took back moves its read index back at once, and a report catches
 // that before the sink reads the same audio again: it waits to be played first.
 constexpr int kVainProbes = 3;
+// The least a sink is taken to read ahead: PipeWire's default quantum is 1024 frames at 48 kHz.
+constexpr double kMinAheadMs = 25;
 // Reports of a playing stream it takes to know how far its sink reads ahead.
 constexpr int kSeenEnough = 3;
 
 } // namespace
 
 OutputTimeline::OutputTimeline(double rate, int64_t guard, int64_t expectedAhead)
-    : m_rate(rate), m_guard(guard), m_expectedAhead(expectedAhead)
+    : m_rate(rate), m_guard(guard), m_expectedAhead(expectedAhead), m_minAhead(std::llround(kMinAheadMs * rate / 1000.0))
 {
 }
 
@@ -72,9 +74,10 @@ OutputTimeline::Clock::time_point OutputTimeline::lastMomentFor(int64_t frame, C
 int64_t OutputTimeline::aheadAtMost() const
 {
     // A few reports show how far the sink reads ahead; until then, what it was asked for. A
-    // sink that reads in pieces (a pipe's) may take one more just after a report: a sixteenth
-    // more than seen.
-    const int64_t seen = m_ahead + m_ahead / 16;
+    // sink that reads in pieces may take one more just after a report: a sixteenth more than
+    // seen (a pipe's), and never less than one period of PipeWire's graph, which reads a
+    // quantum at a time but reports less.
+    const int64_t seen = std::max(m_ahead + m_ahead / 16, m_minAhead);
     return m_seen >= kSeenEnough ? seen : std::max(seen, m_expectedAhead);
 }
 

@@ -76,6 +76,7 @@ private:
     double m_rate;
     int64_t m_guard;
     int64_t m_expectedAhead;
+    int64_t m_minAhead;
     int64_t m_written = 0;
     ServerReport m_last;
     bool m_reported = false;

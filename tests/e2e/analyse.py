@@ -156,8 +156,9 @@ def notes(work, events="events"):
                 latency.append(round((after[0][3] - t) * 1e3, 1))
         if "once" in checks and [x[1] for x in after] != RUN_KEYS:
             fail("%s: heard %s, not the run once" % (label, [x[1] for x in after]))
-        if ("stop" in checks or "pause" in checks) and [x for x in after if x[3] > t + MAX_SILENCE_S]:
-            fail("%s: a note began %.0f ms after it" % (label, ([x for x in after if x[3] > t + MAX_SILENCE_S][0][3] - t) * 1e3))
+        late = [x for x in after if t + MAX_SILENCE_S < x[3] < nxt - 0.05]   # the times may run a little early
+        if ("stop" in checks or "pause" in checks) and late:
+            fail("%s: a note began %.0f ms after it" % (label, (late[0][3] - t) * 1e3))
     restarts.sort()
     print("  %d notes heard; %s" % (len(tn), "loop restarts, ms after the exact frame: median %.2f, worst %.2f (%d)" % (
         restarts[len(restarts) // 2], restarts[-1], len(restarts)) if restarts else "no loop restart"))
