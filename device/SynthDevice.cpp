@@ -386,7 +386,8 @@ struct SynthDevice::Impl final : AudioSource {
             return;
         output.reset();
         std::lock_guard guard(lock);
-        if (mode == Mode::Playing || mode == Mode::Paused) {
+        // A paused piece stays paused: only Play goes on from a pause, never a loop's restart.
+        if (mode == Mode::Playing) {
             releaseAll();
             mode = Mode::Stopped;
         }

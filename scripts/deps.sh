@@ -18,10 +18,11 @@ md_install_packages() {
 MD_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev
                    libfluidsynth-dev libpulse-dev libfontconfig-dev timgm6mb-soundfont fonts-dejavu-core)
 # What the end-to-end session (tests/e2e/session.sh) takes: a virtual X server driven by xdotool,
-# a session bus and playerctl, a PulseAudio server with its recording and control tools, Python
-# reading X, and the accessibility bus read through pyatspi as a screen reader reads it.
-MD_E2E_PACKAGES=(xvfb xdotool dbus-daemon pulseaudio pulseaudio-utils playerctl python3 libx11-6
-                 at-spi2-core python3-pyatspi gir1.2-atspi-2.0)
+# a session bus and playerctl, a PulseAudio server with its recording and control tools, PipeWire's
+# PulseAudio server, Python reading X, and the accessibility bus read through pyatspi as a screen
+# reader reads it.
+MD_E2E_PACKAGES=(xvfb xdotool dbus-daemon pulseaudio pulseaudio-utils pipewire wireplumber pipewire-pulse
+                 playerctl python3 libx11-6 at-spi2-core python3-pyatspi gir1.2-atspi-2.0)
 # What the tests need beyond building: clang's libFuzzer, the package and desktop file checks
 # (lintian, sox for the rendered sound), that session.
 MD_TEST_PACKAGES=(clang libclang-rt-14-dev desktop-file-utils appstream lintian sox "${MD_E2E_PACKAGES[@]}")

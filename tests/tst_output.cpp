@@ -1,7 +1,7 @@
 // The PulseAudio output on a server of the test's own (a null sink that suspends after 1 s
 // idle): after Stop and the release the stream is let go, so the sink suspends; Play takes it
-// back and sounds. A server that goes away is a lost output that keeps the piece; once it is
-// back, Play sounds again.
+// back and sounds. A server that goes away is a lost output that keeps the piece, and a paused
+// piece paused; once it is back, Play sounds again.
 #include "Support.h"
 
 #include <QElapsedTimer>
@@ -69,7 +69,9 @@ private slots:
         startServer();
         QVERIFY2(device.prev() && device.play(), device.errorMessage().c_str());
         QVERIFY2(heard(4000), "Play once the server was back was not heard");
+        QVERIFY(device.pause());   // lost while paused: still paused, so no loop restarts it
         end(server);
+        QTRY_VERIFY_WITH_TIMEOUT(device.mode() == md::Mode::Paused && !device.outputError().empty(), 3000);
     }
 };
 

@@ -4,15 +4,29 @@
 #     Sounds loops; the control's own Stop and Play; playerctl's stop and play (MPRIS); File > Exit
 #     while playing quits and falls silent
 #   player.sh suspend MELLOWDECK: the server pauses the output 5 s; the piece plays on, no error shown
+#   player.sh notes MELLOWDECK: a run of pure tones (MELLOWDECK_SOUNDFONT: the tests' own) played once,
+#     then looped with the control's Pause and Play at several points, and stopped: each note heard once,
+#     in order, at its time, each pass on the frame after the last. $MD_SINK chooses the sink (session.sh).
 set -euo pipefail
 export LC_ALL=C   # a decimal point in $EPOCHREALTIME
-[ $# -eq 2 ] || { echo "usage: player.sh transport|suspend MELLOWDECK" >&2; exit 2; }
+[ $# -eq 2 ] || { echo "usage: player.sh transport|suspend|notes MELLOWDECK" >&2; exit 2; }
 . "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 md_session_begin
-/usr/bin/python3 "$md_here/analyse.py" piece "$md_work/piece.mid"
+/usr/bin/python3 "$md_here/analyse.py" "$([ "$1" = notes ] && echo run || echo piece)" "$md_work/piece.mid"
 md_launch "$(realpath "$2")"
 md_open_file "$md_work/piece.mid"; sleep 0.5
-if [ "$1" = transport ]; then   # the piece lasts 1.5 s: each wait leaves a clear stretch to listen to
+if [ "$1" = notes ]; then   # the run lasts 1.21 s; the control's Pause and Play are its 4th and 3rd buttons
+    md_click btnStart A start+once;   sleep 2.0
+    md_click chkLoopSounds;           sleep 0.3
+    md_click btnStart B start;        sleep "${MD_LOOP_S:-2.9}"
+    for p in 1 2 3; do
+        md_click Pause P$p pause;     sleep 0.7
+        md_click Play R$p play;       sleep 1.$(( 3 * p ))
+    done
+    md_click btnStop S stop;          sleep 1.0
+    /usr/bin/python3 "$md_here/analyse.py" notes "$md_work" || md_fail "what was heard is not what was played"
+    exit 0
+elif [ "$1" = transport ]; then   # the piece lasts 1.5 s: each wait leaves a clear stretch to listen to
     md_click btnStart A start+once;   sleep 2.6
     md_click btnStart B1 start;       sleep 0.5   # in its second note
     md_click btnStart B2 start+once;  sleep 2.6

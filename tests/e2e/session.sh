@@ -1,5 +1,5 @@
 # Sourced by player.sh and bench/: the player on a virtual display, with a session bus and a sound
-# server of its own whose null sink `cap` is recorded; what it starts ends, newest first, on exit.
+# server of its own whose sink `cap` ($MD_SINK) is recorded; what it starts ends, newest first, on exit.
 #   md_session_begin; md_launch CMD...; md_open_file PATH; md_menu ITEM; md_label (pixels' digest)
 #   md_click NAME [LABEL CHECKS]; md_event LABEL CHECKS: "LABEL CHECKS <now>" to $md_events (analyse.py)
 md_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -25,13 +25,37 @@ md_session_begin() {
     mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$md_work/display" 2>"$md_work/xvfb.log" & md_pids+=($!)
     dbus-daemon --session --nofork --print-address=3 3>"$md_work/bus" 2>"$md_work/dbus.log" & md_pids+=($!)
-    pulseaudio --daemonize=no --exit-idle-time=-1 -n --load="module-null-sink sink_name=cap rate=44100" \
-        --load="module-native-protocol-unix auth-anonymous=1" >"$md_work/pulseaudio.log" 2>&1 & md_pids+=($!)
-    md_until test -s "$md_work/display" && md_until test -s "$md_work/bus" && md_until pactl info ||
-        md_fail "the X server, bus or sound server did not start"
+    md_until test -s "$md_work/display" && md_until test -s "$md_work/bus" || md_fail "the X server or bus did not start"
     export DISPLAY=":$(tr -dc 0-9 < "$md_work/display")" DBUS_SESSION_BUS_ADDRESS="$(cat "$md_work/bus")"
-    /usr/bin/python3 "$md_here/analyse.py" record "$md_work" 2>"$md_work/record.log" & md_pids+=($!)
+    md_sound_server "${MD_SINK:-null}"
+    /usr/bin/python3 "$md_here/analyse.py" record "$md_work" "$md_sink" 2>"$md_work/record.log" & md_pids+=($!)
     md_until test -s "$md_work/capture.ts" || md_fail "nothing came from the sound server's recording"
+}
+
+# The sound server and its sink `cap`, by $MD_SINK: null (PulseAudio's null sink, which takes back
+# what a client rewrites), norewinds (one that cannot), pipe (a pipe sink that analyse.py reads at
+# the real rate: it holds ~370 ms and cannot take back, as a Bluetooth headset), pipewire
+# (PipeWire's PulseAudio server with a null sink).
+md_sound_server() {
+    local pa=(pulseaudio --daemonize=no --exit-idle-time=-1 -n --load="module-native-protocol-unix auth-anonymous=1")
+    case "$1" in
+        null) pa+=(--load="module-null-sink sink_name=cap rate=44100") ;;
+        norewinds) pa+=(--load="module-null-sink sink_name=cap rate=44100 norewinds=1") ;;
+        pipe) pa+=(--load="module-pipe-sink sink_name=cap file=$md_work/cap.fifo format=s16le rate=44100 channels=2") ;;
+        pipewire) pa=() ;;
+        *) md_fail "MD_SINK=$1: no such sink (null, norewinds, pipe, pipewire)" ;;
+    esac
+    if [ ${#pa[@]} -gt 0 ]; then
+        "${pa[@]}" >"$md_work/pulseaudio.log" 2>&1 & md_pids+=($!)
+        md_until pactl info || md_fail "the sound server did not start"
+    else
+        local p; for p in pipewire wireplumber pipewire-pulse; do
+            "$p" >"$md_work/$p.log" 2>&1 & md_pids+=($!); sleep 0.3
+        done
+        md_until pactl info && md_until pactl load-module module-null-sink sink_name=cap rate=44100 &&
+            md_until pactl set-default-sink cap || md_fail "PipeWire's PulseAudio server did not start"
+    fi
+    md_sink="$1"
 }
 
 md_launch() {
@@ -59,7 +83,7 @@ md_event() { echo "$1 $2 $EPOCHREALTIME" >> "$md_events"; }
 # Clicks at X Y, come from afar (--sync waits for a move); LABEL CHECKS are noted just before the click.
 md_press() { xdotool mousemove 1000 700 mousemove --sync "$1" "$2"; [ -z "${3:-}" ] || md_event "$3" "$4"; xdotool click 1; }
 md_click() {   # client-area points of the controls; MMControl1's Play and Stop are its 3rd and 7th buttons
-    declare -A at=([btnStart]="108 22" [btnStop]="140 22" [chkLoopSounds]="8 10" [Play]="75 156" [Stop]="179 156"
+    declare -A at=([btnStart]="108 22" [btnStop]="140 22" [chkLoopSounds]="8 10" [Play]="75 156" [Pause]="101 156" [Stop]="179 156"
                    [File]="20 -10")
     local xy=(${at[$1]})
     md_press $(( md_client_x + xy[0] )) $(( md_client_y + xy[1] )) "${@:2}"
