@@ -78,6 +78,7 @@ struct SynthDevice::Impl final : AudioSource {
     bool alignPass = false;         // the pass now playing follows the end of the last one
     bool holdingAtEnd = false;      // see AudioSource::holdAtEnd
     int64_t endFrame = INT64_MAX;   // synthFrames where the piece last ended by itself
+    int64_t passJoin = -1;          // synthFrames where the pass now playing followed the last one
     int64_t playedFrom = 0;         // where the cursor was put or play last began
     // The notes begun lately, so that those an output replaces unheard can be taken back.
     struct Onset {
@@ -242,6 +243,15 @@ struct SynthDevice::Impl final : AudioSource {
         silenceNotesSince(synthFrames - frames);
         // Stopped or paused since: go on from what was heard, not from what was rendered.
         if (mode != Mode::Playing && sequencer.loaded()) {
+            const int64_t from = synthFrames - frames;
+            if (passJoin >= 0 && from < passJoin) {
+                // What is taken back began before this pass followed the last one: the
+                // listener is still in the last pass, and goes on from there.
+                sequencer.seek(std::max<int64_t>(0, sequencer.length() - (passJoin - from)));
+                resetBeforePlay = true;
+                passJoin = -1;
+                return;
+            }
             // Frames rendered after the piece ended held none of it.
             const int64_t pastEnd = std::clamp<int64_t>(synthFrames - endFrame, 0, frames);
             const int64_t heard = std::max(playedFrom, sequencer.position() - (frames - pastEnd));
@@ -497,6 +507,7 @@ struct SynthDevice::Impl final : AudioSource {
         discarding.follows = rewoundAtEnd = rewind && endedByItself;
         releaseAll();
         sequencer.seek(frame);
+        passJoin = -1;
         playedFrom = sequencer.position();
         resetBeforePlay = true;
         mode = Mode::Stopped;
@@ -607,6 +618,7 @@ bool SynthDevice::open(const std::string& path)
     d->mode = Mode::Stopped;
     d->resetBeforePlay = true;
     d->playedFrom = 0;
+    d->passJoin = -1;
     d->error.clear();
     d->outputError.clear();
     return true;
@@ -681,6 +693,7 @@ bool SynthDevice::play()
     if (d->mode == Mode::Playing)
         return true;
     discarding.follows = d->alignPass = d->rewoundAtEnd;
+    d->passJoin = d->rewoundAtEnd ? d->endFrame : -1;
     d->rewoundAtEnd = false;
     d->endFrame = INT64_MAX;
     if (d->resetBeforePlay) {
