@@ -7,23 +7,20 @@
 #include "FakeDevice.h"
 #include "FileNameBox.h"
 #include "Links.h"
-#include "ShellOpen.h"
 #include "MultimediaControl.h"
-#include "SynthDevice.h"
+#include "Support.h"
 #include "frmMidiPlayer.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPointer>
-#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -69,11 +66,9 @@ private slots:
         QStringList texts;
         for (const char* name : {"chkLoopSounds", "Label3", "lblMidi", "Label5", "lblCD", "Label7"})
             texts << rig.window->findChild<QWidget*>(name)->property("text").toString();
-        QCOMPARE(texts, (QStringList{"Loop Sounds", "FileName:", "MIDI SYNTH.", "WAV AUDIO", "CD AUDIO", "AVI VIDEO"}));
-        QStringList menu;
         for (QAction* a : rig.find<QMenu>("mnuFile")->actions())
-            menu << a->text();
-        QCOMPARE(menu, (QStringList{"&Open", "", "E&xit"}));
+            texts << a->text();
+        QCOMPARE(texts, (QStringList{"Loop Sounds", "FileName:", "MIDI SYNTH.", "WAV AUDIO", "CD AUDIO", "AVI VIDEO", "&Open", "", "E&xit"}));
         const QImage shot = rig.window->centralWidget()->grab().toImage();
         QCOMPARE(shot.size(), QSize(540, 173));
         QCOMPARE(shot.pixelColor(200, 3), QColor(Qt::black));    // the check box's strip
@@ -112,7 +107,6 @@ private slots:
         });
         rig.find<QAction>("mnuFileOpen")->trigger();
         QCOMPARE(asked, QStringLiteral("Open an MCI File | MIDI Files (*.mid,*.rmi) (*.mid *.rmi)"));
-        QCOMPARE(rig.find<QLabel>("lblFileName")->text(), QStringLiteral("/m/a.mid"));
         rig.log->clear();
         QTest::mouseClick(rig.find<QPushButton>("btnStart"), Qt::LeftButton);
         QTRY_COMPARE(*rig.log, (FakeDevice::Log{"prev", "play"}));
@@ -133,9 +127,7 @@ private slots:
         QCOMPARE(rig.shell.requests.size(), 2);
         const links::ShellRequest first = rig.shell.requests[0], second = rig.shell.requests[1];
         QVERIFY(first.file == links::kFirstAddress && second.file == links::kSecondAddress);
-        QCOMPARE(first.operation, QStringLiteral("Open"));
-        QCOMPARE(first.directory, QCoreApplication::applicationDirPath());
-        QCOMPARE(first.showCommand, 1);
+        QVERIFY(first.operation == "Open" && first.directory == QCoreApplication::applicationDirPath());
         // The hand shows over the pictures only.
         QCOMPARE(image2->cursor().shape(), Qt::BitmapCursor);
         QCOMPARE(image2->cursor().hotSpot(), assets::kHandHotSpot);
@@ -145,28 +137,19 @@ private slots:
     // The desktop's browser gets the address as one argument, never through a shell.
     void addressGoesToXdgOpen()
     {
-        QTemporaryDir bin;
-        QFile fake(bin.filePath("xdg-open"));
-        QVERIFY(fake.open(QIODevice::WriteOnly));
-        fake.write("#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > \"$0.args\"\n");
-        fake.close();
-        fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-        qputenv("PATH", bin.path().toLocal8Bit() + ":" + qgetenv("PATH"));
-        links::DesktopShellOpener().shellExecute({nullptr, "Open", "https://example.org/a b;$(x)", "", bin.path(), 1});
-        const auto args = [&] {
-            QFile f(bin.filePath("xdg-open.args"));
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        };
+        test::Files bin;
+        QFile(bin.write("xdg-open", "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > \"$0.args\"\n")).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("PATH", bin.dir.path().toLocal8Bit() + ":" + qgetenv("PATH"));
+        links::DesktopShellOpener().shellExecute({nullptr, "Open", "https://example.org/a b;$(x)", "", bin.dir.path(), 1});
+        const auto args = [&] { QFile f(bin.dir.filePath("xdg-open.args")); return f.open(QIODevice::ReadOnly) ? f.readAll() : ""; };
         QTRY_COMPARE(args(), QByteArray("1|https://example.org/a b;$(x)|"));
     }
 
+    // A SoundFont dropped is taken and said in the tooltip; what the device refuses is said
+    // in the box, the SoundFont kept; the next good drop shows the box as it was.
     void dropsASoundFont()
     {
-        QTemporaryDir dir;
-        md::SynthOptions options;
-        options.realtime = false;
-        options.soundFont = MELLOWDECK_TEST_SOUNDFONT;
-        QPointer<frmMidiPlayer> window = new frmMidiPlayer(std::make_unique<md::SynthDevice>(options), assets::registerBundledFonts());
+        QPointer<frmMidiPlayer> window = new frmMidiPlayer(std::make_unique<md::SynthDevice>(test::offline()), assets::registerBundledFonts());
         auto* label = window->findChild<QLabel*>("lblFileName");
         const auto drop = [&](const QString& path) {
             QMimeData mime;
@@ -181,13 +164,11 @@ private slots:
         QVERIFY(drop(fifth));
         QCOMPARE(label->text(), QStringLiteral("[none]"));
         QCOMPARE(label->toolTip(), "SoundFont: " + fifth);
-        for (const QString& bad : {dir.filePath("a.mid"), dir.filePath("missing.sf2")}) {
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[cannot open\\] " + QRegularExpression::escape(bad)));
-            QVERIFY(!drop(bad));
-            QVERIFY(label->text().startsWith("[cannot open] /"));
-            QVERIFY(label->toolTip().contains(bad.endsWith(".mid") ? "File > Open" : "No such file", Qt::CaseInsensitive));
-            QCOMPARE(window->findChild<md::MultimediaControl*>("MMControl1")->soundFont(), fifth);
-        }
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[cannot open\\] /missing.sf2: .*no such file"));
+        QVERIFY(!drop("/missing.sf2"));
+        QCOMPARE(label->text(), QStringLiteral("[cannot open] /missing.sf2"));
+        QVERIFY(label->toolTip().contains("no such file"));
+        QCOMPARE(window->findChild<md::MultimediaControl*>("MMControl1")->soundFont(), fifth);
         QVERIFY(drop(fifth) && label->text() == "[none]");
         delete window.data();
     }
@@ -255,14 +236,11 @@ private slots:
     void exitClosesTheDevice()
     {
         Rig rig;
-        auto* mm = rig.find<md::MultimediaControl>("MMControl1");
-        mm->setFileName(QStringLiteral("/m/a.mid"));
-        mm->setCommand(QStringLiteral("Open"));
-        mm->setCommand(QStringLiteral("Play"));
-        const auto log = rig.log;
+        rig.open("/m/a.mid");
+        rig.find<md::MultimediaControl>("MMControl1")->setCommand(QStringLiteral("Play"));
         rig.find<QAction>("mnuFileExit")->trigger();
         QTRY_VERIFY(rig.window.isNull());
-        QCOMPARE(log->back(), std::string("close"));
+        QCOMPARE(rig.log->back(), std::string("close"));
     }
 };
 
