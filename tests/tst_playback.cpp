@@ -125,7 +125,7 @@ private slots:
         Rig rig;
         const QString path = "/home/" + QStringLiteral("song/").repeated(16) + "piece.mid";
         rig.choice = path;
-        for (bool fails : {false, true, false}) {
+        for (bool fails : {true, false, true, false}) {
             rig.device->failing = {fails ? "open" : ""};
             if (fails)
                 QTest::ignoreMessage(QtWarningMsg, qPrintable("[cannot open] " + path + ": scripted failure"));
