@@ -2,19 +2,20 @@
 
 #include "Device.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
-#include <vector>
 
 // A sequencer device that plays nothing: it logs every command, in order, into a log that
 // outlives it, follows the real device's mode rules and fails on request.
 class FakeDevice final : public md::Device {
 public:
-    using Log = std::vector<std::string>;
+    using Log = QStringList;
     std::shared_ptr<Log> log = std::make_shared<Log>();
     std::set<std::string> failing;   // commands ("open", "play"...) that fail
     md::Mode currentMode = md::Mode::NotOpen;
@@ -22,7 +23,7 @@ public:
     int64_t position = 0, length = 10000;
     std::string output;              // what outputError() says
     // Called with each log entry as it is made, to note the state of the control then.
-    std::function<void(std::string&)> onCommand;
+    std::function<void(QString&)> onCommand;
 
     bool open(const std::string& path) override { return act("open " + path, md::Mode::Stopped, 0); }
     bool close() override { return act("close", md::Mode::NotOpen, position); }
@@ -48,7 +49,7 @@ public:
 private:
     bool act(const std::string& entry, md::Mode next, int64_t at)
     {
-        log->push_back(entry);
+        log->push_back(QString::fromStdString(entry));
         heard.reset();
         if (onCommand)
             onCommand(log->back());

@@ -110,7 +110,7 @@ private slots:
         QCOMPARE(*rig.log, (FakeDevice::Log{"prev", "play", "stop", "prev"}));
         rig.find<QAction>("mnuFileExit")->trigger();
         QTRY_VERIFY(rig.window.isNull());
-        QCOMPARE(rig.log->back(), std::string("close"));
+        QCOMPARE(rig.log->back(), QStringLiteral("close"));
     }
 
     void linksOpenTheirPages()
