@@ -122,7 +122,8 @@ private slots:
         QTest::mouseClick(image1, Qt::RightButton);
         QVERIFY(rig.shell.requests.isEmpty());
         QTest::mouseClick(image1, Qt::LeftButton);
-        QTest::mouseClick(image2, Qt::LeftButton);
+        // A screen reader's press opens as a click does.
+        QAccessible::queryAccessibleInterface(image2)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         const auto& r = rig.shell.requests;
         QVERIFY(r.size() == 2 && r[0].file == links::kFirstAddress && r[1].file == links::kSecondAddress);
         QVERIFY(r[0].operation == "Open" && r[0].directory == QCoreApplication::applicationDirPath());
@@ -173,7 +174,7 @@ private slots:
     }
 
     // What a screen reader is told: the push buttons by name; the links named for their sites,
-    // whose press opens them; the box by its label, with the whole path; the lit caption once.
+    // offering a press; the box by its label, with the whole path; the lit caption once.
     void toldToAScreenReader()
     {
         Rig rig;
@@ -185,22 +186,21 @@ private slots:
                 all.insert(i + 1 + n, all[i]->child(n));   // in reading order
         QStringList pushes, links, labelled;
         const QString press = QAccessibleActionInterface::pressAction();
+        int captions = 0;
         for (QAccessibleInterface* a : all) {
             const QString name = a->text(QAccessible::Name);
-            if (a->role() == QAccessible::Button) {
+            if (a->role() == QAccessible::Button)
                 pushes << name;
-            } else if (a->role() == QAccessible::Link && a->actionInterface()->actionNames().contains(press)) {
+            else if (a->role() == QAccessible::Link && a->actionInterface()->actionNames().contains(press))
                 links << name.section(' ', -1);
-                a->actionInterface()->doAction(press);
-            }
+            captions += name == "MIDI SYNTH.";
             for (const auto& [label, relation] : a->relations(QAccessible::Label))
                 labelled << label->text(QAccessible::Name) + " " + name;
         }
         QCOMPARE(pushes.join(' '), QStringLiteral("Prev Next Play Pause Back Step Stop Record Eject Start Stop"));
         QCOMPARE(links.join(' '), QStringLiteral("www.fluidsynth.org en.wikipedia.org"));
-        QCOMPARE(rig.shell.requests.size(), 2);
         QCOMPARE(labelled, QStringList{"FileName: " + path});
-        QCOMPARE(std::count_if(all.begin(), all.end(), [](auto* a) { return a->text(QAccessible::Name) == "MIDI SYNTH."; }), 1);
+        QCOMPARE(captions, 1);
     }
 
     // The box draws the path as a label holding the shortened copy would.
