@@ -30,15 +30,9 @@ public:
     bool play() override { return act("play", md::Mode::Playing, position); }
     bool stop() override { return act("stop", md::Mode::Stopped, position); }
     bool pause() override { return act("pause", md::Mode::Paused, position); }
-    bool prev() override
-    {
-        return act("prev", currentMode == md::Mode::Playing ? md::Mode::Stopped : currentMode, 0);
-    }
+    bool prev() override { return act("prev", currentMode == md::Mode::Playing ? md::Mode::Stopped : currentMode, 0); }
     bool next() override { return act("next", md::Mode::Stopped, length); }
-    bool seek(int64_t ms) override
-    {
-        return act("seek " + std::to_string(ms), md::Mode::Stopped, std::clamp<int64_t>(ms, 0, length));
-    }
+    bool seek(int64_t ms) override { return act("seek " + std::to_string(ms), md::Mode::Stopped, std::clamp<int64_t>(ms, 0, length)); }
     md::Mode mode() const override { return currentMode; }
     md::Mode heardMode() const override { return heard.value_or(currentMode); }
     int64_t positionMs() const override { return position; }
