@@ -85,12 +85,9 @@ inline md::SynthOptions offline(const std::string& soundFont = MELLOWDECK_TEST_S
 // Renders `frames` frames in blocks; returns the left channel.
 inline std::vector<float> render(md::SynthDevice& device, int64_t frames)
 {
-    std::vector<float> out, right(kBlock);
-    out.resize(static_cast<std::size_t>(frames));
-    for (int64_t done = 0; done < frames; done += kBlock) {
-        const int n = static_cast<int>(std::min<int64_t>(kBlock, frames - done));
-        device.render(out.data() + done, right.data(), n);
-    }
+    std::vector<float> out(static_cast<std::size_t>(frames)), right(kBlock);
+    for (int64_t done = 0; done < frames; done += kBlock)
+        device.render(out.data() + done, right.data(), static_cast<int>(std::min<int64_t>(kBlock, frames - done)));
     return out;
 }
 

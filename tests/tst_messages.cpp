@@ -46,76 +46,71 @@ private slots:
     void heard_data()
     {
         QTest::addColumn<QByteArray>("events");
-        QTest::addColumn<int>("from");   // ms
-        QTest::addColumn<int>("to");
         QTest::addColumn<double>("cents");
         QTest::addColumn<double>("dB");   // from a plain A4; NaN: not read
+        QTest::addColumn<int>("from");    // ms
+        QTest::addColumn<int>("to");
+        const auto row = [](const char* name, const QByteArray& events, double cents, double dB = qQNaN(), int from = 100,
+                            int to = 300) { QTest::newRow(name) << events << cents << dB << from << to; };
         const double any = qQNaN();
-        const auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
-        row("bend range ignored, or its cents dropped") << rpn(0, 1, 50) + kBendUp + kA4 << 100 << 300 << 150 * 8191 / 8192.0 << any;
-        row("wide bend range cut") << rpn(0, 36) + ev(0, {0xE0, 0, 0}) + kA4 << 100 << 300 << -3600.0 << any;
-        row("NRPN data taken for the bend range") << rpn(0, 2) + cc(0, 99, 1) + cc(0, 98, 2) + cc(0, 6, 12) + kBendUp + kA4
-                                                  << 100 << 300 << 200 * 8191 / 8192.0 << any;
-        row("fine tuning ignored, or its bytes swapped") << rpn(1, 0x60, 0) + kA4 << 100 << 300 << 50.0 << any;
-        row("coarse tuning ignored") << rpn(2, 52) + kA4 << 100 << 300 << -1200.0 << any;
-        row("reset all controllers leaves the bend") << kBendUp + noteOn(0, 0, 69) + cc(0, 121, 0, 50) + noteOff(350, 0, 69)
-                                                     << 100 << 300 << 0.0 << any;
+        row("bend range ignored, or its cents dropped", rpn(0, 1, 50) + kBendUp + kA4, 150 * 8191 / 8192.0);
+        row("wide bend range cut", rpn(0, 36) + ev(0, {0xE0, 0, 0}) + kA4, -3600);
+        row("NRPN data taken for the bend range", rpn(0, 2) + cc(0, 99, 1) + cc(0, 98, 2) + cc(0, 6, 12) + kBendUp + kA4,
+            200 * 8191 / 8192.0);
+        row("fine tuning ignored, or its bytes swapped", rpn(1, 0x60, 0) + kA4, 50);
+        row("coarse tuning ignored", rpn(2, 52) + kA4, -1200);
+        row("reset all controllers leaves the bend", kBendUp + noteOn(0, 0, 69) + cc(0, 121, 0, 50) + noteOff(350, 0, 69), 0);
         // A triangle vibrato of 12 semitones either way averages 136 cents up over its periods.
-        row("modulation depth range ignored") << rpn(5, 12) + cc(0, 1, 127) + note(0, 69, 1200) << 100 << 1078 << 136.0 << any;
-        row("master fine tuning ignored, or its bytes swapped") << sysex(0, bytes({0x7F, 0x7F, 4, 3, 0, 0x60})) + kA4 << 100 << 300 << 50.0 << any;
-        row("master coarse tuning ignored") << sysex(0, bytes({0x7F, 0x7F, 4, 4, 0, 0x45})) + kA4 << 100 << 300 << 500.0 << any;
-        row("GS scale tuning ignored, or on another pitch class") << sysex(0, bytes({0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x40, 64, 64, 64, 64,
-                                                                         64, 64, 64, 64, 64, 94, 64, 64, 0x51})) + kA4
-                                                            << 100 << 300 << 30.0 << any;
+        row("modulation depth range ignored", rpn(5, 12) + cc(0, 1, 127) + note(0, 69, 1200), 136, any, 100, 1078);
+        row("master fine tuning ignored, or its bytes swapped", sysex(0, bytes({0x7F, 0x7F, 4, 3, 0, 0x60})) + kA4, 50);
+        row("master coarse tuning ignored", sysex(0, bytes({0x7F, 0x7F, 4, 4, 0, 0x45})) + kA4, 500);
+        row("GS scale tuning ignored, or on another pitch class", sysex(0, bytes({0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x40,
+            64, 64, 64, 64, 64, 64, 64, 64, 64, 94, 64, 64, 0x51})) + kA4, 30);
         // GS numbers its parts 10, 1-9, 11-16: part 1 above is channel 0, part 11 here channel 11.
-        row("GS rhythm part ignored, or set on another channel") << sysex(0, bytes({0x41, 0x10, 0x42, 0x12, 0x40, 0x1B, 0x15, 2, 0x0E}))
-                + note(11, 40, 400) << 100 << 300 << 1200.0 << any;
-        row("bank 120 not a kit before any reset") << cc(0, 0, 120) + ev(0, {0xC0, 0}) + note(0, 40, 400) << 100 << 300 << 1200.0 << any;
-        row("a GM reset keeps the master tuning") << sysex(0, bytes({0x7F, 0x7F, 4, 3, 0, 0x60})) + sysex(0, bytes({0x7E, 0x7F, 9, 1})) + kA4
-                                                  << 100 << 300 << 0.0 << any;
+        row("GS rhythm part ignored, or set on another channel",
+            sysex(0, bytes({0x41, 0x10, 0x42, 0x12, 0x40, 0x1B, 0x15, 2, 0x0E})) + note(11, 40, 400), 1200);
+        row("bank 120 not a kit before any reset", cc(0, 0, 120) + ev(0, {0xC0, 0}) + note(0, 40, 400), 1200);
+        row("a GM reset keeps the master tuning",
+            sysex(0, bytes({0x7F, 0x7F, 4, 3, 0, 0x60})) + sysex(0, bytes({0x7E, 0x7F, 9, 1})) + kA4, 0);
         QByteArray volumes;   // the last of many simultaneous changes holds, as in the file
         for (int v = 1; v < 60; ++v)
             volumes += cc(0, 7, v);
-        row("simultaneous events out of file order") << volumes + cc(0, 7, 100) + kA4 << 100 << 300 << 0.0 << 0.0;
-        row("volume not sent") << cc(0, 7, 50) + kA4 << 100 << 300 << 0.0 << -12.0;
-        row("expression not sent") << cc(0, 11, 64) + kA4 << 100 << 300 << 0.0 << -11.9;
+        row("simultaneous events out of file order", volumes + cc(0, 7, 100) + kA4, 0, 0);
+        row("volume not sent", cc(0, 7, 50) + kA4, 0, -12);
+        row("expression not sent", cc(0, 11, 64) + kA4, 0, -11.9);
         const QByteArray sustained = cc(0, 64, 127) + note(0, 69, 100) + cc(0, 64, 0, 300);
-        row("sustain ignored") << sustained << 150 << 350 << 0.0 << 0.0;
-        row("sustain never lifted") << sustained << 450 << 900 << kSilent << any;
+        row("sustain ignored", sustained, 0, 0, 150, 350);
+        row("sustain never lifted", sustained, kSilent, any, 450, 900);
         // A4 begun before the pedal is held by it; C#5 after it is not.
         const QByteArray sostenuto = noteOn(0, 0, 69) + cc(0, 66, 127, 10) + note(0, 73, 90) + noteOff(0, 0, 69) + cc(0, 66, 0, 300);
-        row("sostenuto ignored, or holding later notes") << sostenuto << 150 << 350 << 0.0 << 0.0;
-        row("sostenuto never lifted") << sostenuto << 450 << 900 << kSilent << any;
-        row("a piece ending under a pedal keeps sounding")
-            << noteOn(0, 0, 69) + cc(0, 64, 127) + cc(0, 66, 127) + noteOff(100, 0, 69) + cc(0, 7, 100, 200) << 450 << 2000 << kSilent << any;
+        row("sostenuto ignored, or holding later notes", sostenuto, 0, 0, 150, 350);
+        row("sostenuto never lifted", sostenuto, kSilent, any, 450, 900);
+        row("a piece ending under a pedal keeps sounding",
+            noteOn(0, 0, 69) + cc(0, 64, 127) + cc(0, 66, 127) + noteOff(100, 0, 69) + cc(0, 7, 100, 200), kSilent, any, 450, 2000);
         // Bank 2: a release of a second, falling 96 dB in it.
         const QByteArray held = cc(0, 0, 2) + ev(0, {0xC0, 0}) + noteOn(0, 0, 69) + cc(0, 7, 100, 300);
-        row("the end cuts notes instead of releasing them") << held << 440 << 470 << 0.0 << -11.5;
-        row("a piece ending on a held note keeps sounding") << held << 1500 << 2000 << kSilent << any;
-        row("a kit the SoundFont lacks is silent, not the standard kit") << ev(0, {0xC9, 25}) + note(9, 40, 400) << 100 << 300 << 1200.0 << any;
-        row("a second kit ignored") << ev(0, {0xC9, 8}) + note(9, 40, 400) << 100 << 300 << -1200.0 << any;
-        row("bank variation ignored") << cc(0, 0, 1) + ev(0, {0xC0, 0}) + kA4 << 100 << 300 << 700.0 << any;
-        row("a variation the SoundFont lacks is not its capital instrument")
-            << cc(0, 0, 1) + ev(0, {0xC0, 5}) + kA4 << 100 << 300 << 0.0 << -4.8;
-        row("GM mode reads bank select") << sysex(0, bytes({0x7E, 0x7F, 9, 1})) + cc(0, 0, 1) + ev(0, {0xC0, 0}) + kA4
-                                         << 100 << 300 << 0.0 << 0.0;
-        row("GM2 bank 121's LSB not the variation") << cc(0, 0, 121) + cc(0, 32, 1) + ev(0, {0xC0, 0}) + kA4 << 100 << 300 << 700.0 << any;
-        row("XG bank LSB ignored") << sysex(0, bytes({0x43, 0x10, 0x4C, 0, 0, 0x7E, 0})) + cc(0, 32, 1) + ev(0, {0xC0, 0}) + kA4
-                                   << 100 << 300 << 700.0 << any;
+        row("the end cuts notes instead of releasing them", held, 0, -11.5, 440, 470);
+        row("a piece ending on a held note keeps sounding", held, kSilent, any, 1500, 2000);
+        row("a kit the SoundFont lacks is silent, not the standard kit", ev(0, {0xC9, 25}) + note(9, 40, 400), 1200);
+        row("a second kit ignored", ev(0, {0xC9, 8}) + note(9, 40, 400), -1200);
+        row("bank variation ignored", cc(0, 0, 1) + ev(0, {0xC0, 0}) + kA4, 700);
+        row("a variation the SoundFont lacks is not its capital instrument", cc(0, 0, 1) + ev(0, {0xC0, 5}) + kA4, 0, -4.8);
+        row("GM mode reads bank select", sysex(0, bytes({0x7E, 0x7F, 9, 1})) + cc(0, 0, 1) + ev(0, {0xC0, 0}) + kA4, 0, 0);
+        row("GM2 bank 121's LSB not the variation", cc(0, 0, 121) + cc(0, 32, 1) + ev(0, {0xC0, 0}) + kA4, 700);
+        row("XG bank LSB ignored", sysex(0, bytes({0x43, 0x10, 0x4C, 0, 0, 0x7E, 0})) + cc(0, 32, 1) + ev(0, {0xC0, 0}) + kA4, 700);
         // A4 ends, and E5 begins, on the running status of a note-on that a meta event and a
         // system exclusive message came between.
-        row("running status lost across meta and sysex events")
-            << ev(0, {0x90, 69, 100}) + ev(100, {0xFF, 1, 1, 'x'}) + vlq(0) + bytes({69, 0}) + sysex(0, bytes({0x7D}))
-                + vlq(0) + bytes({76, 100}) + noteOff(200, 0, 76) << 150 << 280 << 700.0 << any;
+        row("running status lost across meta and sysex events", ev(0, {0x90, 69, 100}) + ev(100, {0xFF, 1, 1, 'x'}) + vlq(0)
+            + bytes({69, 0}) + sysex(0, bytes({0x7D})) + vlq(0) + bytes({76, 100}) + noteOff(200, 0, 76), 700, any, 150, 280);
     }
 
     void heard()
     {
         QFETCH(QByteArray, events);
-        QFETCH(int, from);
-        QFETCH(int, to);
         QFETCH(double, cents);
         QFETCH(double, dB);
+        QFETCH(int, from);
+        QFETCH(int, to);
         const std::vector<float> s = play(events);
         const float level = peak(s, std::size_t(from * kRate / 1000), std::size_t(to * kRate / 1000));
         if (cents == kSilent) {

@@ -31,12 +31,10 @@ public slots:
 private slots:
     void init()
     {
-        auto device = std::make_unique<FakeDevice>();
-        fake = device.get();
-        std::unique_ptr<md::Device> real;
+        std::unique_ptr<md::Device> device(fake = new FakeDevice);
         if (QTest::currentTestFunction() == QLatin1String("metadataAndSeekFollowThePiece"))
-            real = std::make_unique<md::SynthDevice>(test::offline());
-        window = new frmMidiPlayer(real ? std::move(real) : std::move(device), assets::registerBundledFonts());
+            device = std::make_unique<md::SynthDevice>(test::offline());
+        window = new frmMidiPlayer(std::move(device), assets::registerBundledFonts());
         window->offerMediaControls();
     }
     void cleanup()

@@ -1,15 +1,11 @@
 #!/usr/bin/python3
-"""The player read and pressed as a screen reader does, through AT-SPI. Commands:
-check PATH OPENED: push buttons named, focusable, pressable while enabled and else disabled; the
-  pictures named, focusable links whose press makes xdg-open note its address in OPENED; Loop Sounds
-  toggles; the box labelled "FileName:" reads PATH; "MIDI SYNTH." told once; the focus on Prev.
+"""The player read and pressed as a screen reader does, through AT-SPI (what the window tells
+it: tst_window). Commands:
+check: the player is on the accessibility bus, the focus on Prev.
 press NAME LABEL CHECKS EVENTS: presses the transport button NAME by its action, noting
   "LABEL CHECKS <wall time>" in EVENTS just before (for analyse.py)."""
 import sys, time
 import pyatspi
-
-WORDS = ["Prev", "Next", "Play", "Pause", "Back", "Step", "Stop", "Record", "Eject"]
-SITES = {"fluidsynth.org": "https://www.fluidsynth.org/", "wikipedia.org": "https://en.wikipedia.org/wiki/General_MIDI"}
 
 
 def objects():
@@ -27,10 +23,6 @@ def everything(o):
         yield from everything(c) if c is not None else ()
 
 
-def has(o, state):
-    return o.getState().contains(state)
-
-
 def actions(o):
     try:
         a = o.queryAction()
@@ -43,37 +35,11 @@ def buttons(objs):   # the strip's nine, then Start and Stop
     return [o for o in objs if o.getRole() == pyatspi.ROLE_PUSH_BUTTON]
 
 
-def check(path, opened):
-    objs, fails = objects(), []
-    expect = lambda ok, what: print(("  ok    " if ok else "  FAIL  ") + what) or ok or fails.append(what)
-    pushes = buttons(objs)
-    expect([b.name for b in pushes] == WORDS + ["Start", "Stop"], "push buttons named: %s" % [b.name for b in pushes])
-    for b in pushes:
-        on = has(b, pyatspi.STATE_ENABLED)
-        expect(has(b, pyatspi.STATE_FOCUSABLE) and ("press" in actions(b)) == on,
-               "%s: focusable, %s" % (b.name, "offers press" if on else "disabled, no press"))
-    on = [b.name for b in pushes[:9] if has(b, pyatspi.STATE_ENABLED)]
-    expect("Play" in on and "Record" not in on, "a stopped piece: %s enabled" % on)   # both kinds seen
-    expect(has(pushes[0], pyatspi.STATE_FOCUSED), "the focus is on Prev")
-    links = [o for o in objs if o.getRole() == pyatspi.ROLE_LINK]
-    expect(sorted(next((s for s in SITES if s in l.name), "") for l in links) == sorted(SITES),
-           "links named for their sites: %s" % [l.name for l in links])
-    open(opened, "w").close()
-    for l in links:
-        expect(has(l, pyatspi.STATE_FOCUSABLE) and "press" in actions(l), "%s: focusable, offers press" % l.name)
-        a, i = actions(l).get("press", (None, 0))
-        a and a.doAction(i)
-    for _ in range(50):
-        if len(open(opened).read().split()) >= len(SITES):
-            break
-        time.sleep(0.1)
-    expect(sorted(open(opened).read().split()) == sorted(SITES.values()), "pressing the links opens their addresses")
-    expect([o.name for o in objs if "toggle" in actions(o)] == ["Loop Sounds"], "Loop Sounds toggles")
-    boxes = [o.name for o in objs if any(r.getRelationType() == pyatspi.RELATION_LABELLED_BY
-                                         and r.getTarget(0).name == "FileName:" for r in o.getRelationSet())]
-    expect(boxes == [path], "the box labelled FileName: reads the whole path: %s" % boxes)
-    expect(sum(o.name == "MIDI SYNTH." for o in objs) == 1, "MIDI SYNTH. told once")
-    return 1 if fails else 0
+def check():
+    first = buttons(objects())[0]
+    focused = first.getState().contains(pyatspi.STATE_FOCUSED)
+    print("  %s  the focus is on %s" % ("ok  " if focused else "FAIL", first.name))
+    return 0 if focused and first.name == "Prev" else 1
 
 
 def press(name, label, checks, events):
