@@ -78,8 +78,6 @@ private slots:
                                                                  track(noteOn(0, 0, 60) + ev(96, {0xFF, 0x51, 3, 0x03, 0xD0, 0x90})
                                                                        + noteOn(0, 0, 62) + noteOn(96, 0, 64), 96)})
                                                   << QList<qint64>{0, kSecond / 2, 3 * kSecond / 4} << 7 * kSecond / 4;
-        QTest::newRow("running status") << smf(0, 96, {track(noteOn(0, 0, 60) + vlq(96) + bytes({62, 100}))})
-                                        << QList<qint64>{0, kSecond / 2} << kSecond / 2;
         // SMPTE: 25 frames of 40 ticks is a millisecond a tick; 29.97 drop-frame is 30000/1001.
         QTest::newRow("SMPTE 25") << smf(0, 0xE728, {track(noteOn(0, 0, 60) + noteOn(1000, 0, 62))})
                                   << QList<qint64>{0, kSecond} << kSecond;
