@@ -99,13 +99,10 @@ private slots:
     void passesSoundAlike_data()
     {
         QTest::addColumn<QByteArray>("after");
-        const auto rpn = [](int ch, int lsb, int value) { return cc(ch, 101, 0) + cc(ch, 100, lsb) + cc(ch, 6, value); };
         QTest::newRow("controllers") << cc(0, 7, 30) + cc(1, 11, 40) + cc(2, 10, 0) + cc(0, 1, 127);
         QTest::newRow("program") << ev(0, {0xC0, 5});
         QTest::newRow("pitch bend") << ev(0, {0xE0, 0x7F, 0x7F});
-        QTest::newRow("bend range") << rpn(1, 0, 7);
-        QTest::newRow("fine tuning") << rpn(2, 1, 80);
-        QTest::newRow("coarse tuning") << rpn(2, 2, 69);
+        QTest::newRow("bend range") << cc(1, 101, 0) + cc(1, 100, 0) + cc(1, 6, 7);
         QTest::newRow("sound parameter") << cc(0, 99, 120) + cc(0, 98, 48) + cc(0, 6, 70);
         QTest::newRow("mono and omni off") << cc(0, 126, 1) + cc(0, 124, 0);
         QTest::newRow("tuning standard") << sysex(0, bytes({0x7E, 0x7F, 8, 8, 3, 0x7F, 0x7F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
