@@ -252,11 +252,9 @@ private slots:
     {
         Files files;
         QByteArray notes, changes, offs;
-        for (int ch = 0; ch < 16; ++ch) {
-            for (int key = 40; key < 56; ++key) {
-                notes += noteOn(0, ch, key);
-                offs += noteOff(0, ch, key);
-            }
+        for (int v = 0; v < 256; ++v) {   // keys 40-55 on each channel
+            notes += noteOn(0, v / 16, 40 + v % 16);
+            offs += noteOff(0, v / 16, 40 + v % 16);
         }
         for (int i = 0; i < 3000; ++i)
             changes += ev(i == 0 ? 20 : 0, {0xB0 | (i % 16), 7, i % 128});
