@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """The end-to-end tests' piece, recording and listening, on the standard library. Commands:
 piece OUT.mid, run OUT.mid; record WORK [SINK] (the sink `cap` into WORK/capture.raw, s16le stereo, and
-.ts); pixels X Y W H (a digest of the screen there); check WORK [EVENTS]: what was heard against
-WORK/EVENTS, lines of "<label> <checks joined by +: start once loop again stop> <wall time>"; notes WORK
-[EVENTS]: the run heard note by note against them; each prints figures last."""
-import array, bisect, collections, ctypes, json, math, os, signal, subprocess, sys, time
+.ts); check WORK [EVENTS]: what was heard against WORK/EVENTS, lines of "<label> <checks joined by +: start
+once loop again stop> <wall time>"; notes WORK [EVENTS]: the run heard note by note against them; each
+prints figures last."""
+import array, bisect, collections, json, math, os, signal, subprocess, sys, time
 
 RATE, WIN, PIECE_S = 44100, 220, 1.5   # 5 ms windows; the piece: a loud high note at 0, softer to 1.2 s
 SOUND_DB, QUIET_DB = -60.0, -70.0
@@ -226,16 +226,6 @@ def check(work, events="events"):
     return 1 if fails else 0
 
 
-def pixels(*xywh):
-    x11, c, (x, y, w, h) = ctypes.CDLL("libX11.so.6"), ctypes, map(int, xywh)
-    x11.XOpenDisplay.restype = x11.XGetImage.restype = c.c_void_p
-    x11.XDefaultRootWindow.restype, x11.XGetPixel.restype = c.c_ulong, c.c_ulong
-    x11.XGetPixel.argtypes = [c.c_void_p, c.c_int, c.c_int]
-    d = c.c_void_p(x11.XOpenDisplay(None))
-    img = x11.XGetImage(d, c.c_ulong(x11.XDefaultRootWindow(d)), x, y, w, h, c.c_ulong(0xFFFFFFFF), 2)   # ZPixmap
-    print(hash(tuple(x11.XGetPixel(img, i, j) for i in range(w) for j in range(h))))
-
-
 if __name__ == "__main__":
-    cmd = {"piece": piece, "run": run, "record": record, "check": check, "notes": notes, "pixels": pixels}.get((sys.argv + [""])[1])
+    cmd = {"piece": piece, "run": run, "record": record, "check": check, "notes": notes}.get((sys.argv + [""])[1])
     sys.exit(cmd(*sys.argv[2:]) if cmd and sys.argv[2:] else __doc__)

@@ -1,6 +1,6 @@
 # Sourced by player.sh and bench/: the player on a virtual display, with a session bus and a sound
 # server of its own whose sink `cap` ($MD_SINK) is recorded; what it starts ends, newest first, on exit.
-#   md_session_begin; md_launch CMD...; md_open_file PATH; md_menu ITEM; md_label (pixels' digest)
+#   md_session_begin; md_launch CMD... (its output in $md_work/app.log); md_open_file PATH; md_menu ITEM
 #   md_click NAME [LABEL CHECKS]; md_event LABEL CHECKS: "LABEL CHECKS <now>" to $md_events (analyse.py)
 md_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 md_pids=() md_work=""
@@ -67,7 +67,6 @@ md_launch() {
     eval "$(xdotool getwindowgeometry --shell "$md_wid")"
     md_client_x=$X md_client_y=$(( Y + HEIGHT - 173 ))
 }
-md_label() { /usr/bin/python3 "$md_here/analyse.py" pixels $(( md_client_x + 56 )) $(( md_client_y + 72 )) 195 17; }
 
 md_open_file() {   # File > Open, clicked, or with md_keys=1 by its access keys (Alt+F, O)
     if [ -n "${md_keys:-}" ]; then xdotool windowfocus --sync "$md_wid" key --clearmodifiers alt+f o; else md_menu 1; fi
