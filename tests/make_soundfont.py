@@ -15,6 +15,8 @@ import sys
 
 args = sys.argv[1:]
 CENTS = int(args[args.index('--transpose') + 1]) if '--transpose' in args else 0
+# Preset generators adding to every instrument's pitch: coarse tune, then fine tune.
+TRANSPOSED = [(51, round(CENTS / 100)), (52, CENTS - 100 * round(CENTS / 100))] if CENTS else []
 
 PERIOD, PERIODS, RATE = 100, 44, 44000          # 440 Hz when played at its root key, 69
 
@@ -33,12 +35,6 @@ def name(text):
 
 def gens(*pairs):
     return b''.join(struct.pack('<Hh', op, amount) for op, amount in pairs)
-
-
-def transposed():
-    """Preset generators adding to every instrument's pitch: coarse tune, then fine tune."""
-    semitones = round(CENTS / 100)
-    return [(51, semitones), (52, CENTS - 100 * semitones)] if CENTS else []
 
 
 # Each instrument has a sample of its own, so that each preset's samples load on their own.
@@ -69,7 +65,7 @@ phdr, pbag, pgen = b'', b'', b''
 for index, (program, bank, instrument) in enumerate(presets):
     phdr += name('preset %d:%d' % (bank, program)) + struct.pack('<HHHIII', program, bank, index, 0, 0, 0)
     pbag += struct.pack('<HH', len(pgen) // 4, 0)
-    pgen += gens(*transposed(), (41, instrument))
+    pgen += gens(*TRANSPOSED, (41, instrument))
 phdr += name('EOP') + struct.pack('<HHHIII', 0, 0, len(presets), 0, 0, 0)
 pbag += struct.pack('<HH', len(pgen) // 4, 0)
 pgen += gens((0, 0))

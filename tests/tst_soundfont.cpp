@@ -5,7 +5,6 @@
 
 #include "Support.h"
 
-#include <QDir>
 #include <QTest>
 
 using namespace test;
@@ -97,11 +96,9 @@ private slots:
         QVERIFY(device.open(files.write("a.mid", kTune).toStdString()) && device.play());
         QVERIFY(std::abs(pitch(render(device, 22050), 0.1, 0.45) - 440.0) < 1.0);
         const QString midi = files.write("as.sf2", kTune), dls = files.write("broken.dls", QByteArrayLiteral("RIFF\4\0\0\0DLS "));
-        QDir(files.dir.path()).mkdir("dir.sf2");
         const std::pair<QString, std::string> refused[] = {
             {files.write("b.mid", kTune), "File > Open plays it"}, {files.dir.filePath("none.sf2"), "no such file"},
-            {files.dir.filePath("dir.sf2"), "not a regular file"}, {midi, "it is a MIDI file"},
-            {files.write("cut.sf2", contents(kFifth).left(500)), "damaged"}, {dls, "DLS"}};
+            {midi, "it is a MIDI file"}, {files.write("cut.sf2", contents(kFifth).left(500)), "damaged"}, {dls, "DLS"}};
         for (const auto& [path, why] : refused) {
             QVERIFY(!device.setSoundFont(path.toStdString()));
             QVERIFY2(device.errorMessage().find(why) != std::string::npos, device.errorMessage().c_str());
