@@ -76,9 +76,7 @@ struct Files {
 inline md::SynthOptions offline(const std::string& soundFont = MELLOWDECK_TEST_SOUNDFONT)
 {
     md::SynthOptions o;
-    o.realtime = false;
-    o.sampleRate = kRate;
-    o.soundFont = soundFont;
+    o.soundFont = soundFont, o.realtime = false, o.sampleRate = kRate;
     return o;
 }
 

@@ -76,7 +76,6 @@ private slots:
         QVERIFY(timer->isActive() && !lit->isHidden());
         QMetaObject::invokeMethod(timer, "timeout");
         QVERIFY(lit->isHidden());
-        QVERIFY(!rig.find<QLabel>("Label4")->isHidden());
         QMetaObject::invokeMethod(timer, "timeout");
         QVERIFY(!lit->isHidden());
     }
@@ -109,8 +108,6 @@ private slots:
         QVERIFY(rig.shown());
         auto* image1 = rig.find<QLabel>("Image1");
         auto* image2 = rig.find<QLabel>("Image2");
-        QTest::mouseClick(image1, Qt::RightButton);
-        QVERIFY(rig.shell.requests.isEmpty());
         QTest::mouseClick(image1, Qt::LeftButton);
         // A screen reader's press opens as a click does.
         QAccessible::queryAccessibleInterface(image2)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
@@ -160,7 +157,7 @@ private slots:
     }
 
     // What a screen reader is told: the push buttons by name; the links named for their sites,
-    // offering a press; the box by its label, with the whole path; the lit caption once.
+    // offering a press; the box by its label, with the whole path.
     void toldToAScreenReader()
     {
         Rig rig;
@@ -172,21 +169,18 @@ private slots:
                 all.insert(i + 1 + n, all[i]->child(n));   // in reading order
         QStringList pushes, links, labelled;
         const QString press = QAccessibleActionInterface::pressAction();
-        int captions = 0;
         for (QAccessibleInterface* a : all) {
             const QString name = a->text(QAccessible::Name);
             if (a->role() == QAccessible::Button)
                 pushes << name;
             else if (a->role() == QAccessible::Link && a->actionInterface()->actionNames().contains(press))
                 links << name.section(' ', -1);
-            captions += name == "MIDI SYNTH.";
             for (const auto& [label, relation] : a->relations(QAccessible::Label))
                 labelled << label->text(QAccessible::Name) + " " + name;
         }
         QCOMPARE(pushes.join(' '), QStringLiteral("Prev Next Play Pause Back Step Stop Record Eject Start Stop"));
         QCOMPARE(links.join(' '), QStringLiteral("www.fluidsynth.org en.wikipedia.org"));
         QCOMPARE(labelled, QStringList{"FileName: " + path});
-        QCOMPARE(captions, 1);
     }
 
     // Tab goes through the strip's enabled buttons and on to the pictures, the arrows go round the
