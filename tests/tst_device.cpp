@@ -19,9 +19,8 @@ namespace {
 // 441 ticks to the quarter at 120 bpm: a tick is 50 frames.
 constexpr int kTick = 50;
 
-// Notes one after another, so each can be heard alone: A4 on channel 0 (never bent), E4 on
-// channel 1 bent a semitone up, then a chord on channel 0 with C4 on channel 2 and a drum.
-// `after` comes once they have ended.
+// Each heard alone: A4 on channel 0 (never bent), E4 on channel 1 bent a semitone up, then a chord on
+// channel 0 with C4 on channel 2 and a drum; `after` comes once they have ended.
 QByteArray piece(const QByteArray& after = {})
 {
     return smf(0, 441, {track(noteOn(0, 0, 69) + noteOff(100, 0, 69)
@@ -141,9 +140,8 @@ private slots:
         QTest::newRow("output holding at the end") << true;
     }
 
-    // Looped as mellowdeck-render --loop does, or through an output that holds at the end (told
-    // of it at once, it keeps what it queued for the restart alone): each pass starts on the
-    // frame after the end, mid-block for FluidSynth, and the notes released there ring on.
+    // Looped as mellowdeck-render --loop does, or through an output that holds at the end (keeping what it
+    // queued for the restart alone): each pass starts on the frame after the end, released notes ring on.
     void loopsWithoutASeam()
     {
         QFETCH(bool, output);
@@ -207,9 +205,8 @@ private slots:
         QVERIFY(peak(render(device, 4410)) < 1e-6f);   // the reverb keeps a trace against denormals
     }
 
-    // An output that queues audio rewrites what was not yet heard when a command comes. A
-    // note begun there must not sound after Stop or Pause, and Play goes on from what was
-    // heard, not from what was rendered; also when the end was rendered but is not heard yet.
+    // A queueing output rewrites what was not yet heard at a command: a note begun there must not sound after
+    // Stop or Pause, and Play goes on from what was heard, also when the end was rendered but not heard yet.
     void unheardAudioIsTakenBack()
     {
         Files files;
@@ -236,9 +233,8 @@ private slots:
         }
     }
 
-    // Every voice sounding, and thousands of controller changes at the instant the notes
-    // end: FluidSynth's queue of voice updates would overflow and lose the note-offs,
-    // unless the device spreads a burst over several blocks.
+    // Every voice sounding and thousands of controller changes as the notes end: FluidSynth's queue of voice
+    // updates would overflow and lose the note-offs unless the device spreads a burst over several blocks.
     void burstLeavesNothingSounding()
     {
         Files files;
@@ -273,8 +269,7 @@ private slots:
         }
     }
 
-    // Whatever the piece selects was loaded at open: the audio thread reads no samples, so
-    // a SoundFont that went away after open changes nothing.
+    // What the piece selects is loaded at open, so a SoundFont that went away after open changes nothing.
     void presetsHeldFromOpen()
     {
         Files files;
@@ -297,7 +292,9 @@ private slots:
         Files files;
         md::SynthOptions options = offline();
         options.realtime = true;
-        options.output = [](md::AudioSource&, std::string& error) { return error = "no sound server", std::unique_ptr<md::AudioOutput>(); };
+        options.output = [](md::AudioSource&, std::string& error) -> std::unique_ptr<md::AudioOutput> {
+            return error = "no sound server", nullptr;
+        };
         md::SynthDevice noOutput(options);
         QVERIFY(!noOutput.open(files.write("f.mid", piece()).toStdString()) && noOutput.errorMessage() == "no sound server");
         QVERIFY(noOutput.mode() == Mode::NotOpen && !noOutput.play());

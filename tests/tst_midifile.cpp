@@ -1,5 +1,4 @@
-// The MIDI file loader: the public test suite's files, hand-made timing, damage it repairs,
-// input it refuses, and paths that are not files.
+// The MIDI file loader: a public test suite's files, timing, damage repaired, input refused, non-files.
 
 #include "MidiFile.h"
 #include "Support.h"
@@ -43,8 +42,7 @@ private slots:
             QTest::newRow(qPrintable(f)) << kFound + f;
     }
 
-    // Every file loads and keeps the loader's promises, but those that are not MIDI at all;
-    // so do the inputs that once broke the loader under the fuzzer.
+    // Every file but those not MIDI at all loads and keeps the loader's promises; so do the fuzzer's finds.
     void corpus()
     {
         QFETCH(QString, file);
@@ -79,8 +77,6 @@ private slots:
                                   << QList<qint64>{0, kSecond} << kSecond;
         QTest::newRow("SMPTE 29.97") << smf(0, 0xE301, {track(noteOn(0, 0, 60) + noteOn(30, 0, 62))})
                                      << QList<qint64>{0, 1001 * kSecond / 1000} << 1001 * kSecond / 1000;
-        QTest::newRow("format 2 in turn") << smf(2, 96, {track(noteOn(0, 0, 60), 96), track(kTempo250ms + noteOn(96, 0, 62), 96)})
-                                          << QList<qint64>{0, 3 * kSecond / 4} << kSecond;
         QTest::newRow("longest track") << smf(1, 96, {track(noteOn(0, 0, 60), 960), track(noteOn(96, 0, 62))})
                                        << QList<qint64>{0, kSecond / 2} << 5 * kSecond;
     }
@@ -163,7 +159,6 @@ private slots:
         QVERIFY(::mkfifo(qPrintable(files.dir.filePath("fifo")), 0600) == 0);
         QVERIFY(!md::loadMidiFile(files.dir.path().toStdString()).error.empty());
         QCOMPARE(md::loadMidiFile(files.dir.filePath("fifo").toStdString()).error, std::string("not a regular file"));
-        QCOMPARE(md::loadMidiFile("/dev/zero").error, std::string("not a regular file"));
     }
 };
 

@@ -3,9 +3,8 @@
 #   player.sh transport MELLOWDECK: File > Open; Start plays once, again restarts; Stop silences and
 #     rewinds; File > Exit while playing quits and falls silent (looping: the notes scenario)
 #   player.sh suspend MELLOWDECK: the server pauses the output 5 s; the piece plays on, no error shown
-#   player.sh notes MELLOWDECK: a run of pure tones (MELLOWDECK_SOUNDFONT: the tests' own) played once,
-#     then looped with the control's Pause and Play at several points, and stopped: each note heard once,
-#     in order, at its time, each pass on the frame after the last. $MD_SINK chooses the sink (session.sh).
+#   player.sh notes MELLOWDECK: a run of pure tones played once, looped with Pause and Play, and stopped:
+#     each note heard once, in order, at its time, each pass on the frame after the last ($MD_SINK: the sink).
 set -euo pipefail
 export LC_ALL=C   # a decimal point in $EPOCHREALTIME
 [ $# -eq 2 ] || { echo "usage: player.sh transport|suspend|notes MELLOWDECK" >&2; exit 2; }
