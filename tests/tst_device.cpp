@@ -7,7 +7,6 @@
 
 #include <QTest>
 
-#include <atomic>
 #include <random>
 #include <thread>
 
@@ -306,11 +305,7 @@ private slots:
         Files files;
         md::SynthDevice device(offline());
         QVERIFY(device.open(files.write("t.mid", piece()).toStdString()));
-        std::atomic<bool> done{false};
-        std::thread audio([&] {
-            while (!done)
-                render(device, 256);
-        });
+        std::jthread audio([&](std::stop_token played) { while (!played.stop_requested()) render(device, 256); });
         std::mt19937 random(7);
         for (int i = 0; i < 3000; ++i, std::this_thread::sleep_for(std::chrono::microseconds(200))) {
             const unsigned r = random() % 6;
@@ -319,7 +314,7 @@ private slots:
         }
         device.stop();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        done = true;
+        audio.request_stop();
         audio.join();
         QCOMPARE(device.activeVoices(), 0);
     }
