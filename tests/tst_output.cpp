@@ -1,7 +1,6 @@
-// The PulseAudio output on a server of the test's own (a null sink that suspends after 1 s
-// idle): after Stop and the release the stream is let go, so the sink suspends; Play takes it
-// back and sounds. A server that goes away is a lost output that keeps the piece, and a paused
-// piece paused; once it is back, Play sounds again.
+// The PulseAudio output on a server of the test's own, whose null sink suspends after 1 s idle: after Stop
+// the stream is let go, Play takes it back; a server gone is a lost output that keeps the piece, and a
+// paused piece paused; once it is back, Play sounds again.
 #include "Support.h"
 
 #include <QElapsedTimer>

@@ -36,9 +36,8 @@ private slots:
         const auto row = [](const char* name, qint64 delay, qint64 since, qint64 probed, qint64 want) {
             QTest::newRow(name) << delay << since << probed << want;
         };
-        // Read to 10000. Not known to take back: after all the sink may have read by then
-        // (what it was asked to read ahead, or a sixteenth more than seen), never before the
-        // read index.
+        // Read to 10000. Not known to take back: after all the sink may have read by then (what it was asked
+        // to read ahead, or a sixteenth more than seen), never before the read index.
         row("unknown", 500, kAll, 0, 9500 + kAhead + kGuard);
         row("unknown, read far ahead", 4000, kAll, 0, 6000 + 4250 + kGuard);
         // Seen to take back: just after what is heard, but not before the last underrun.

@@ -1,9 +1,7 @@
 #!/usr/bin/python3
-"""The player read and pressed as a screen reader does, through AT-SPI (what the window tells
-it: tst_window). Commands:
-check: the player is on the accessibility bus, the focus on Prev.
-press NAME LABEL CHECKS EVENTS: presses the transport button NAME by its action, noting
-  "LABEL CHECKS <wall time>" in EVENTS just before (for analyse.py)."""
+"""The player read and pressed as a screen reader does, through AT-SPI. Commands: check: the player is on
+the accessibility bus, the focus on Prev; press NAME LABEL CHECKS EVENTS: presses the transport button
+NAME by its action, noting "LABEL CHECKS <wall time>" in EVENTS just before (for analyse.py)."""
 import sys, time
 import pyatspi
 

@@ -1,9 +1,8 @@
 #!/usr/bin/python3
-"""The end-to-end tests' piece, recording and listening, on the standard library. Commands:
-piece OUT.mid, run OUT.mid; record WORK [SINK] (the sink `cap` into WORK/capture.raw, s16le stereo, and
-.ts); check WORK [EVENTS]: what was heard against WORK/EVENTS, lines of "<label> <checks joined by +: start
-once loop again stop> <wall time>"; notes WORK [EVENTS]: the run heard note by note against them; each
-prints figures last."""
+"""The end-to-end tests' piece, recording and listening. Commands: piece OUT.mid, run OUT.mid; record WORK
+[SINK] (the sink `cap` into WORK/capture.raw, s16le stereo, and .ts); check WORK [EVENTS]: what was heard
+against WORK/EVENTS, lines of "<label> <checks joined by +: start once loop again stop> <wall time>", then
+figures; notes WORK [EVENTS]: the run heard note by note against them."""
 import array, bisect, collections, json, math, os, signal, subprocess, sys, time
 
 RATE, WIN, PIECE_S = 44100, 220, 1.5   # 5 ms windows; the piece: a loud high note at 0, softer to 1.2 s
@@ -64,8 +63,7 @@ def record(work, sink="null"):
 
 def clock(work):
     """Frame -> wall time. The sink's clock paces the reads, so a frame sounded no later than any later read
-    allows; the earliest such bound over the next 0.25 s is taken (within 2 ms). A longer span would not do:
-    the reads gain on the wall clock by up to 1 ms a second."""
+    allows: the earliest such bound over the next 0.25 s (within 2 ms; the reads gain up to 1 ms a second)."""
     est, best = [], collections.deque()
     for f, t in reversed([tuple(map(float, l.split())) for l in open(os.path.join(work, "capture.ts"))]):
         while best and best[-1][1] >= t - f / RATE:
@@ -130,7 +128,7 @@ def notes(work, events="events"):
     for x, y in zip(tn, tn[1:]):   # a note a command cut within 50 ms is too short for its pitch to be read exactly
         if y[2] < RATE // 50 or y[2] < RATE // 20 and abs(y[1] - successor(x[1])) <= 2:
             y[1] = successor(x[1])
-    fails, restarts, latency = [], [], []
+    fails, restarts = [], []
     fail = lambda what: fails.append(what) or print("  FAIL  " + what)
     between = lambda kind, a, b: any(kind in c and a - MAX_SILENCE_S <= t <= b for _, c, t in ev)
     for x, y in zip(tn, tn[1:]):
@@ -149,11 +147,8 @@ def notes(work, events="events"):
     for i, (label, checks, t) in enumerate(ev):
         nxt = ev[i + 1][2] if i + 1 < len(ev) else math.inf
         after = [x for x in tn if t <= x[3] < nxt]
-        if "start" in checks:
-            if not after or after[0][1] != RUN_KEYS[0] or after[0][3] - t > MAX_LATENCY_S:
-                fail("%s: the run did not start within %.1f s" % (label, MAX_LATENCY_S))
-            else:
-                latency.append(round((after[0][3] - t) * 1e3, 1))
+        if "start" in checks and (not after or after[0][1] != RUN_KEYS[0] or after[0][3] - t > MAX_LATENCY_S):
+            fail("%s: the run did not start within %.1f s" % (label, MAX_LATENCY_S))
         if "once" in checks and [x[1] for x in after] != RUN_KEYS:
             fail("%s: heard %s, not the run once" % (label, [x[1] for x in after]))
         late = [x for x in after if t + MAX_SILENCE_S < x[3] < nxt - 0.05]   # the times may run a little early
@@ -164,7 +159,6 @@ def notes(work, events="events"):
         restarts[len(restarts) // 2], restarts[-1], len(restarts)) if restarts else "no loop restart"))
     if restarts and restarts[len(restarts) // 2] > 1.0:
         fail("the median restart is %.2f ms late" % restarts[len(restarts) // 2])
-    print("figures " + json.dumps({"restart": restarts, "latency": latency}))
     return 1 if fails else 0
 
 
@@ -196,8 +190,6 @@ def check(work, events="events"):
             figures.setdefault(kind, []).append((label, round(value, 4)))
         if not ok:
             fails.append(what)
-            print("        dBFS every 20 ms from 0.2 s before: " + " ".join(
-                "%.0f" % loudest(t - 0.2 + k / 50, t - 0.18 + k / 50) for k in range(100)))
         return ok
     for i, (label, checks, t) in enumerate(ev):
         nxt = ev[i + 1][2] if i + 1 < len(ev) else walls[-1]

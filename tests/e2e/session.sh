@@ -32,10 +32,9 @@ md_session_begin() {
     md_until test -s "$md_work/capture.ts" || md_fail "nothing came from the sound server's recording"
 }
 
-# The sound server and its sink `cap`, by $MD_SINK: null (PulseAudio's null sink, which takes back
-# what a client rewrites), norewinds (one that cannot), pipe (a pipe sink that analyse.py reads at
-# the real rate: it holds ~370 ms and cannot take back, as a Bluetooth headset), pipewire
-# (PipeWire's PulseAudio server with a null sink).
+# The sound server and its sink `cap`, by $MD_SINK: null (PulseAudio's, which takes back what a client
+# rewrites), norewinds (one that cannot), pipe (read by analyse.py at the real rate: it holds ~370 ms and
+# cannot take back, as a Bluetooth headset), pipewire (PipeWire's PulseAudio server with a null sink).
 md_sound_server() {
     local pa=(pulseaudio --daemonize=no --exit-idle-time=-1 -n --load="module-native-protocol-unix auth-anonymous=1")
     case "$1" in

@@ -1,7 +1,6 @@
-// libFuzzer target for open-then-render: whatever the loader accepts must play on the real
-// device without crashing, producing a non-finite sample or leaving a voice sounding after
-// Stop. Byte 0 gives how many command bytes follow (modulo 16); the rest is the file. Each
-// command byte picks a transport command (low 3 bits) and how long to render after it.
+// libFuzzer target for open-then-render: whatever the loader accepts must play on the real device with no
+// crash, non-finite sample or voice left sounding after Stop. Byte 0: how many command bytes follow
+// (modulo 16), each a transport command (low 3 bits) and how long to render after it; the rest: the file.
 
 #include "MidiFile.h"
 #include "SynthDevice.h"

@@ -1,8 +1,7 @@
-// libFuzzer target for long files, loaded, held to SongInvariants.h and folded into the
-// module's state as Open does. The input describes the file as spans of bytes each repeated,
-// so an event repeated hundreds of thousands of times is one mutation away: format, declared
-// tracks (2 bytes), division (2 bytes), then spans, each a length L, a count byte and L bytes;
-// L = 0 begins another track. Files are cut at 2 MiB, some 700,000 events of three bytes.
+// libFuzzer target for long files, loaded, held to SongInvariants.h and folded into the module's state as
+// Open does. The input is the file as spans of bytes each repeated, so an event repeated hundreds of thousands
+// of times is one mutation away: format, tracks (2 bytes), division (2 bytes), then spans, each a length L, a
+// count byte and L bytes; L = 0 begins another track. Files are cut at 2 MiB, some 700,000 events of 3 bytes.
 
 #include "MidiFile.h"
 #include "MidiState.h"
