@@ -205,19 +205,26 @@ private slots:
     }
 
     // A queueing output rewrites what was not yet heard at a command: a note begun there must not sound after
-    // Stop or Pause, and Play goes on from what was heard, also when the end was rendered but not heard yet.
+    // Stop or Pause, and Play goes on from what was heard: also when the end was rendered but not heard
+    // yet, and when the next pass already follows an end that is not heard yet.
     void unheardAudioIsTakenBack()
     {
         Files files;
         // A4 heard; E5 from frame 4000, after the 3000 frames that the output replaces, to the end.
         const QByteArray notes = noteOn(0, 0, 69) + noteOff(20, 0, 69) + noteOn(60, 1, 76) + noteOff(320, 1, 76);
         const std::string file = files.write("u.mid", smf(0, 441, {track(notes)})).toStdString();
-        for (int pause : {0, 1, 2}) {
+        for (int pause : {0, 1, 2, 3}) {
             md::AudioSource* source = nullptr;
             Queue* queue = nullptr;
             md::SynthDevice device(queued(queue, source));
             QVERIFY(device.open(file) && device.play());
             render(device, pause == 2 ? 20500 : 6000);
+            if (pause == 3) {   // the next pass follows the end; 1000 frames of it are queued
+                std::vector<float> l(20500), r(20500);
+                device.render(l.data(), r.data(), 20500, true);
+                QVERIFY(device.prev() && device.play());
+                render(device, 1000);
+            }
             QCOMPARE(device.mode(), Mode::Playing);   // the end is not heard yet
             queue->log.clear();
             QVERIFY(pause ? device.pause() : device.stop());
@@ -225,7 +232,7 @@ private slots:
             source->unheard(3000);
             QVERIFY(peak(render(device, 2048), 256) < 1e-4f);   // what the output writes instead
             QCOMPARE(device.mode(), pause ? Mode::Paused : Mode::Stopped);
-            QCOMPARE(device.positionFrames(), pause == 2 ? 17500 : 3000);
+            QCOMPARE(device.positionFrames(), pause == 3 ? device.lengthFrames() - 2000 : pause == 2 ? 17500 : 3000);
             QVERIFY(device.play());
             if (pause < 2)
                 QVERIFY(peak(render(device, 2048), 1100) > 0.05f);   // E5 again, 1000 frames on

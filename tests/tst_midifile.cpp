@@ -77,6 +77,8 @@ private slots:
                                   << QList<qint64>{0, kSecond} << kSecond;
         QTest::newRow("SMPTE 29.97") << smf(0, 0xE301, {track(noteOn(0, 0, 60) + noteOn(30, 0, 62))})
                                      << QList<qint64>{0, 1001 * kSecond / 1000} << 1001 * kSecond / 1000;
+        QTest::newRow("format 2 in turn") << smf(2, 96, {track(noteOn(0, 0, 60), 96), track(kTempo250ms + noteOn(96, 0, 62), 96)})
+                                         << QList<qint64>{0, 3 * kSecond / 4} << kSecond;
         QTest::newRow("longest track") << smf(1, 96, {track(noteOn(0, 0, 60), 960), track(noteOn(96, 0, 62))})
                                        << QList<qint64>{0, kSecond / 2} << 5 * kSecond;
     }
