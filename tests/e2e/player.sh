@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end tests of the real player, pressed as a person would and heard through a sound server.
 #   player.sh transport MELLOWDECK: File > Open; Start plays once, again restarts; Stop silences and
-#     rewinds; File > Exit while playing quits and falls silent (looping: the notes scenario)
+#     rewinds; playerctl's play and stop (MPRIS); the control's own Play; File > Exit while playing
+#     quits and falls silent (looping: the notes scenario)
 #   player.sh suspend MELLOWDECK: the server pauses the output 5 s; the piece plays on, no error shown
 #   player.sh notes MELLOWDECK: a run of pure tones played once, looped with Pause and Play, and stopped:
 #     each note heard once, in order, at its time, each pass on the frame after the last ($MD_SINK: the sink).
@@ -30,6 +31,8 @@ elif [ "$1" = transport ]; then   # the piece lasts 1.5 s: each wait leaves a cl
     md_click btnStart B2 start+once;  sleep 2.6
     md_click btnStart C start;        sleep 0.5   # in its second note: each Stop rewinds to the loud first
     md_click btnStop C_stop stop;     sleep 1.8
+    md_event P_play start; playerctl -p mellowdeck play; sleep 0.5   # the desktop's media controls
+    md_event P_stop stop; playerctl -p mellowdeck stop; sleep 1.8
     md_click Play F_play start;       sleep 0.5   # the control's own Play
     md_menu 2 F_exit stop
     md_tries=30 md_until eval '! kill -0 $md_app_pid' || md_fail "the player was still running 3 s after File > Exit"
