@@ -17,6 +17,15 @@ void showLine(QLabel& label, const QString& text, const QString& toolTip)
     label.setToolTip(toolTip);
 }
 
+// A piece that cannot be heard, or a file that was refused: `prefix` before its path in the
+// box, the reason as the tooltip and on stderr.
+void showProblem(QLabel& label, const QString& prefix, const QString& path, const QString& why)
+{
+    const QString line = prefix + path;
+    showLine(label, line, why);
+    qWarning().noquote() << line + QStringLiteral(": ") + why;
+}
+
 // The file name box's tooltip: the piece's path, the SoundFont it plays with, and why one the
 // piece brought is not used.
 QString aboutPiece(const PlayerControls& c, const QString& path)
@@ -62,9 +71,7 @@ void mnuFileOpen_Click(PlayerControls& c)
             qWarning().noquote() << path + QStringLiteral(": ") + warning;
     } else {
         // Say plainly that the file did not load, and why, rather than show it as loaded.
-        const QString line = QStringLiteral("[cannot open] ") + path;
-        showLine(c.lblFileName, line, c.MMControl1.errorMessage());
-        qWarning().noquote() << line + QStringLiteral(": ") + c.MMControl1.errorMessage();
+        showProblem(c.lblFileName, QStringLiteral("[cannot open] "), path, c.MMControl1.errorMessage());
     }
 }
 
@@ -120,26 +127,22 @@ void MMControl1_OutputChanged(PlayerControls& c)
         showLine(c.lblFileName, path, aboutPiece(c, path));
         return;
     }
-    const QString line = QStringLiteral("[no audio output] ") + path;
-    showLine(c.lblFileName, line, why);
-    qWarning().noquote() << line + QStringLiteral(": ") + why;
+    showProblem(c.lblFileName, QStringLiteral("[no audio output] "), path, why);
 }
 
 void frmMidiPlayer_DragDrop(PlayerControls& c, const QString& path)
 {
     c.MMControl1.setSoundFont(path);
     if (c.MMControl1.error() != MultimediaControl::NoError) {
-        const QString line = QStringLiteral("[cannot open] ") + path;
-        showLine(c.lblFileName, line, c.MMControl1.errorMessage());
-        qWarning().noquote() << line + QStringLiteral(": ") + c.MMControl1.errorMessage();
+        showProblem(c.lblFileName, QStringLiteral("[cannot open] "), path, c.MMControl1.errorMessage());
         return;
     }
     // The box shows the piece again, as Open left it, should it have shown a refusal.
     const QString piece = c.MMControl1.fileName();
     const bool failed = !piece.isEmpty() && c.MMControl1.mode() == static_cast<int>(Mode::NotOpen);
     showLine(c.lblFileName,
-               piece.isEmpty() ? QStringLiteral("[none]") : failed ? QStringLiteral("[cannot open] ") + piece : piece,
-               aboutPiece(c, piece));
+             piece.isEmpty() ? QStringLiteral("[none]") : failed ? QStringLiteral("[cannot open] ") + piece : piece,
+             aboutPiece(c, piece));
 }
 
 } // namespace md
