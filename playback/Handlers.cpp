@@ -137,11 +137,17 @@ void frmMidiPlayer_DragDrop(PlayerControls& c, const QString& path)
         showProblem(c.lblFileName, QStringLiteral("[cannot open] "), path, c.MMControl1.errorMessage());
         return;
     }
-    // The box shows the piece again, as Open left it, should it have shown a refusal.
+    // A refused drop is taken back from the box; a line about the piece itself (it did not
+    // open, or cannot be heard) keeps its reason.
     const QString piece = c.MMControl1.fileName();
+    const QString refused = QStringLiteral("[cannot open] ");
+    const QString shown = c.lblFileName.text();
     const bool failed = !piece.isEmpty() && c.MMControl1.mode() == static_cast<int>(Mode::NotOpen);
-    showLine(c.lblFileName,
-             piece.isEmpty() ? QStringLiteral("[none]") : failed ? QStringLiteral("[cannot open] ") + piece : piece,
+    if (shown.startsWith(QStringLiteral("[no audio output] ")) || (failed && shown == refused + piece))
+        return;
+    if (!c.MMControl1.outputError().isEmpty())
+        return showLine(c.lblFileName, QStringLiteral("[no audio output] ") + piece, c.MMControl1.outputError());
+    showLine(c.lblFileName, piece.isEmpty() ? QStringLiteral("[none]") : failed ? refused + piece : piece,
              aboutPiece(c, piece));
 }
 

@@ -147,12 +147,17 @@ private slots:
         QVERIFY(drop(fifth));
         QCOMPARE(label->text(), QStringLiteral("[none]"));
         QCOMPARE(label->toolTip(), "SoundFont: " + fifth);
+        window->findChild<md::CommonDialog*>("CMDialog1")->setChooser([](QFileDialog&) { return std::optional<QString>("/gone.mid"); });
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[cannot open\\] /gone.mid"));
+        window->findChild<QAction*>("mnuFileOpen")->trigger();   // a good drop leaves the reason it did not open
+        const QString why = label->toolTip();
+        QVERIFY(drop(fifth) && label->text() == "[cannot open] /gone.mid" && label->toolTip() == why);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^\\[cannot open\\] /missing.sf2: .*no such file"));
         QVERIFY(!drop("/missing.sf2"));
         QCOMPARE(label->text(), QStringLiteral("[cannot open] /missing.sf2"));
         QVERIFY(label->toolTip().contains("no such file"));
         QCOMPARE(window->findChild<md::MultimediaControl*>("MMControl1")->soundFont(), fifth);
-        QVERIFY(drop(fifth) && label->text() == "[none]");
+        QVERIFY(drop(fifth) && label->text() == "[cannot open] /gone.mid");
         delete window.data();
     }
 
