@@ -21,12 +21,6 @@ public:
     // After a pull, on the same thread: the frame of that pull at which the piece came to
     // its end by itself, or -1 if it did not end there.
     virtual int pieceEndedAt() const { return -1; }
-    // While on, a pull in which the piece ends by itself renders only up to that end (the
-    // frame pieceEndedAt() reports) and leaves the rest zero; the next pull renders on from
-    // the end: the next pass if the piece was restarted meanwhile, else the notes releasing.
-    // Off by default: the whole buffer, the release right after the end. Called from the
-    // output's own thread, or before it starts pulling.
-    virtual void holdAtEnd(bool on) { (void)on; }
     // On the same thread: the last `frames` frames that pull() rendered are being replaced
     // before anyone heard them. Notes begun in them must not sound, and a piece that was
     // stopped or paused meanwhile goes on from what was heard.
@@ -53,6 +47,12 @@ public:
     // out keeps what it queued and, on wake(), writes on from the end: the next pass begins
     // on the frame after the last one ended. Any other output discards.
     virtual void follow() { discard(); }
+    // Whether the output holds at the end of a piece: then a pull in which the piece ends by
+    // itself renders only up to that end (the frame pieceEndedAt() reports) and leaves the
+    // rest zero, and the next pull renders on from the end: the next pass if the piece was
+    // restarted meanwhile, else the notes releasing. Otherwise the whole buffer, the release
+    // right after the end.
+    virtual bool holdsAtEnd() const { return false; }
     // When the end of a piece that the source last reported (pieceEndedAt) is heard: an
     // output that queues much audio has the end rendered well before it is heard, and the
     // device counts as playing until then. Long past by default: at once.

@@ -63,11 +63,12 @@ public:
     {
     }
 
+    // A piece that ends leaves the rest of its pull silent, so that the next pass can follow
+    // on the frame after the end.
+    bool holdsAtEnd() const override { return true; }
+
     std::string open()
     {
-        // Called before anything is pulled: a piece that ends leaves the rest of its pull
-        // silent, so that the next pass can follow on the frame after the end.
-        m_source.holdAtEnd(true);
         std::string why = m_stream.open(m_rate, kChannels, kTargetMs, kRequestMs, kFirstSlice);
         if (why.empty()) {
             m_stream.lock();

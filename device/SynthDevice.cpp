@@ -76,7 +76,7 @@ struct SynthDevice::Impl final : AudioSource {
     bool endedByItself = false;     // stopped at the end with no command since
     bool rewoundAtEnd = false;      // Prev came after that end, and nothing else since
     bool alignPass = false;         // the pass now playing follows the end of the last one
-    bool holdingAtEnd = false;      // see AudioSource::holdAtEnd
+    bool holdingAtEnd = false;      // the output holds at the end: see AudioOutput::holdsAtEnd
     int64_t endFrame = INT64_MAX;   // synthFrames where the piece last ended by itself
     int64_t passJoin = -1;          // synthFrames where the pass now playing followed the last one
     int64_t playedFrom = 0;         // where the cursor was put or play last began
@@ -221,12 +221,6 @@ struct SynthDevice::Impl final : AudioSource {
         std::lock_guard guard(lock);
         endedAt = -1;
         return synth && renderLocked(left, right, frames, holdingAtEnd) >= 0;
-    }
-
-    void holdAtEnd(bool on) override
-    {
-        std::lock_guard guard(lock);
-        holdingAtEnd = on;
     }
 
     int pieceEndedAt() const override
@@ -382,6 +376,8 @@ struct SynthDevice::Impl final : AudioSource {
         output = options.output
             ? options.output(*this, why)
             : openSystemOutput(*this, settings, options.sampleRate, options.outputStallMs, why);
+        std::lock_guard guard(lock);
+        holdingAtEnd = output && output->holdsAtEnd();
         return output ? std::string() : why;
     }
 
@@ -396,6 +392,7 @@ struct SynthDevice::Impl final : AudioSource {
             return;
         output.reset();
         std::lock_guard guard(lock);
+        holdingAtEnd = false;
         // A paused piece stays paused: only Play goes on from a pause, never a loop's restart.
         if (mode == Mode::Playing) {
             releaseAll();
