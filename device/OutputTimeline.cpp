@@ -27,7 +27,6 @@ OutputTimeline::OutputTimeline(double rate, int64_t guard, int64_t expectedAhead
 void OutputTimeline::report(const ServerReport& report)
 {
     m_last = report;
-    m_reported = true;
     if (report.running) {
         m_ahead = std::max(m_ahead, report.readIndex - heard());
         ++m_seen;

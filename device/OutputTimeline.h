@@ -41,7 +41,6 @@ public:
     int64_t written() const { return m_written; }
 
     void report(const ServerReport& report);
-    bool reported() const { return m_reported; }
     // The most the sink was seen to read ahead of what is heard while playing; 0 until seen.
     int64_t ahead() const { return m_ahead; }
     const ServerReport& last() const { return m_last; }
@@ -79,7 +78,6 @@ private:
     int64_t m_minAhead;
     int64_t m_written = 0;
     ServerReport m_last;
-    bool m_reported = false;
     int64_t m_ahead = 0;          // the most the sink was seen to read ahead of what is heard
     int m_seen = 0;               // reports of the stream playing
     TakeBack m_takeBack = TakeBack::Unknown;

@@ -305,7 +305,7 @@ private:
         } else if (const int64_t at = std::max(notBefore, m_sleeping ? last.readIndex : m_timeline.newSoundAt());
                    at < written) {
             // (A stream that has not started yet has played nothing of what it holds.)
-            m_source.unheard(written - at);
+            m_source.unheard(m_timeline.unheardFrom(at));
             rewrite(at);
             if (m_sleeping && m_feed != Feed::Silent)
                 startStream();

@@ -98,7 +98,6 @@ struct PulseStream::Impl {
     pa_stream* stream = nullptr;
     pa_defer_event* filling = nullptr;
     pa_time_event* alarm = nullptr;
-    pa_time_event* waitTimer = nullptr;
     double rate = 0;
     size_t frameBytes = 0;
     bool ready = false;       // connected; failures from now on are losses

@@ -57,7 +57,6 @@ public:
     // it if an earlier question is still out (the answer to that comes first, then this one).
     uint64_t askTiming();
     void cork(bool cork);
-    bool corked() const { return m_corked; }
     // fill() is called repeatedly while this is on.
     void fill(bool on);
     // alarm() is called at `when`, unless another setAlarm() or clearAlarm() comes first.
